@@ -1,0 +1,225 @@
+// The result grid: locating rows and columns in a reply and reading cells.
+#include <yyjson.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "state.h"
+
+namespace tarn {
+namespace {
+
+// Row values by position. yyjson reaches element n of an array of
+// containers by walking from the first, so reading a whole grid through
+// positional access would be quadratic; parse_grid records each row once.
+yyjson_val **s_row_index;
+size_t s_row_count;
+
+bool has_members(yyjson_val *v) {
+    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
+}
+
+bool nonempty_arr(yyjson_val *v) {
+    return yyjson_is_arr(v) && yyjson_arr_size(v) > 0;
+}
+
+char *copy_text(yyjson_val *str) {
+    const char *s = yyjson_get_str(str);
+    size_t n = strlen(s) + 1;
+    auto *copy = static_cast<char *>(mem_malloc(n));
+    if (copy != nullptr) memcpy(copy, s, n);
+    return copy;
+}
+
+// Batched replies: the last qualifying result of the last batch that has one.
+bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols) {
+    yyjson_val *batches = yyjson_obj_get(root, "batches");
+    if (!nonempty_arr(batches)) return false;
+    for (size_t b = yyjson_arr_size(batches); b-- > 0;) {
+        yyjson_val *batch = yyjson_arr_get(batches, b);
+        if (!has_members(batch)) continue;
+        yyjson_val *results = yyjson_obj_get(batch, "results");
+        if (!nonempty_arr(results)) continue;
+        for (size_t r = yyjson_arr_size(results); r-- > 0;) {
+            yyjson_val *result = yyjson_arr_get(results, r);
+            if (!has_members(result)) continue;
+            yyjson_val *found = yyjson_obj_get(result, "rows");
+            if (!yyjson_is_arr(found)) continue;
+            *rows = found;
+            *cols = yyjson_obj_get(result, "columns");
+            return true;
+        }
+    }
+    return false;
+}
+
+void index_rows() {
+    size_t n = yyjson_arr_size(s_grid_rows);
+    s_row_count = n;
+    if (n == 0) return;
+    s_row_index = static_cast<yyjson_val **>(mem_malloc(n * sizeof(yyjson_val *)));
+    if (s_row_index == nullptr) return;  // positional access still works
+    size_t i = 0;
+    size_t max = 0;
+    yyjson_val *row = nullptr;
+    yyjson_arr_foreach(s_grid_rows, i, max, row) {
+        s_row_index[i] = row;
+    }
+}
+
+yyjson_val *row_at(size_t i) {
+    return s_row_index != nullptr ? s_row_index[i] : yyjson_arr_get(s_grid_rows, i);
+}
+
+void take_column_names(yyjson_val *cols) {
+    int n = static_cast<int>(yyjson_arr_size(cols));
+    size_t slots = n > 0 ? static_cast<size_t>(n) : 1;
+    s_col_names = static_cast<char **>(mem_malloc(slots * sizeof(char *)));
+    if (s_col_names == nullptr) return;
+    memset(s_col_names, 0, slots * sizeof(char *));
+    s_ncol = n;
+    size_t i = 0;
+    size_t max = 0;
+    yyjson_val *entry = nullptr;
+    yyjson_arr_foreach(cols, i, max, entry) {
+        yyjson_val *name = yyjson_is_obj(entry) ? yyjson_obj_get(entry, "name") : entry;
+        if (yyjson_is_str(name)) s_col_names[i] = copy_text(name);
+    }
+}
+
+void render_cell(yyjson_val *v) {
+    s_cell[0] = '\0';
+    switch (yyjson_get_type(v)) {
+        case YYJSON_TYPE_STR:
+            snprintf(s_cell, kCellCap, "%s", yyjson_get_str(v));
+            break;
+        case YYJSON_TYPE_BOOL:
+            snprintf(s_cell, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
+            break;
+        case YYJSON_TYPE_NUM:
+            if (yyjson_is_sint(v))
+                snprintf(s_cell, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
+            else if (yyjson_is_uint(v))
+                snprintf(s_cell, kCellCap, "%llu",
+                         static_cast<unsigned long long>(yyjson_get_uint(v)));
+            else
+                snprintf(s_cell, kCellCap, "%.15g", yyjson_get_real(v));
+            break;
+        case YYJSON_TYPE_ARR:
+        case YYJSON_TYPE_OBJ: {
+            char *json = yyjson_val_write_opts(v, 0, nullptr, nullptr, nullptr);
+            if (json != nullptr) {
+                snprintf(s_cell, kCellCap, "%s", json);
+                free(json);
+            }
+            break;
+        }
+        default:  // no value, null
+            break;
+    }
+}
+
+// Object rows: by column name first, then by member position.
+yyjson_val *object_cell(yyjson_val *row, int col) {
+    if (col < s_ncol && s_col_names != nullptr && s_col_names[col] != nullptr &&
+        yyjson_obj_size(row) > 0) {
+        const char *name = s_col_names[col];
+        yyjson_val *v = yyjson_obj_getn(row, name, strlen(name));
+        if (v != nullptr) return v;
+    }
+    if (static_cast<size_t>(col) >= yyjson_obj_size(row)) return nullptr;
+    size_t i = 0;
+    size_t max = 0;
+    yyjson_val *key = nullptr;
+    yyjson_val *val = nullptr;
+    yyjson_obj_foreach(row, i, max, key, val) {
+        if (i == static_cast<size_t>(col)) return val;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void drop_grid() {
+    if (s_grid_doc != nullptr) {
+        yyjson_doc_free(s_grid_doc);
+        s_grid_doc = nullptr;
+    }
+    s_grid_rows = nullptr;
+    free(s_row_index);
+    s_row_index = nullptr;
+    s_row_count = 0;
+    if (s_col_names != nullptr) {
+        for (int i = 0; i < s_ncol; ++i) free(s_col_names[i]);
+        free(s_col_names);
+        s_col_names = nullptr;
+    }
+    s_ncol = 0;
+}
+
+void parse_grid() {
+    drop_grid();
+    if (s_result == nullptr || s_result[0] == '\0') return;
+    s_grid_doc = yyjson_read_opts(s_result, strlen(s_result), 0, nullptr, nullptr);
+    if (s_grid_doc == nullptr) return;
+
+    yyjson_val *root = yyjson_doc_get_root(s_grid_doc);
+    yyjson_val *rows = nullptr;
+    yyjson_val *cols = nullptr;
+    bool found = false;
+    if (has_members(root)) {
+        rows = yyjson_obj_get(root, "rows");
+        cols = yyjson_obj_get(root, "columns");
+        if (yyjson_is_arr(rows))
+            found = true;
+        else if (!yyjson_is_arr(cols))  // a root columns array stops the search
+            found = find_batched(root, &rows, &cols);
+    }
+    if (!found) {
+        yyjson_doc_free(s_grid_doc);
+        s_grid_doc = nullptr;
+        return;
+    }
+    s_grid_rows = rows;
+    index_rows();
+    if (yyjson_is_arr(cols)) take_column_names(cols);
+}
+
+}  // namespace tarn
+
+using namespace tarn;
+
+extern "C" {
+
+TARN_API int tarn_client_row_count(void) {
+    return s_grid_rows != nullptr ? static_cast<int>(s_row_count) : -1;
+}
+
+TARN_API int tarn_client_col_count(void) {
+    if (s_grid_rows == nullptr) return -1;
+    if (s_ncol > 0) return s_ncol;
+    if (s_row_count == 0) return 0;
+    yyjson_val *first = row_at(0);
+    if (yyjson_is_arr(first)) return static_cast<int>(yyjson_arr_size(first));
+    if (yyjson_is_obj(first)) return static_cast<int>(yyjson_obj_size(first));
+    return 0;
+}
+
+TARN_API const char *tarn_client_cell(int row, int col) {
+    s_cell[0] = '\0';
+    if (s_grid_rows == nullptr || row < 0 || col < 0 || static_cast<size_t>(row) >= s_row_count)
+        return s_cell;
+    yyjson_val *r = row_at(static_cast<size_t>(row));
+    yyjson_val *v = nullptr;
+    if (yyjson_is_arr(r)) {
+        if (static_cast<size_t>(col) < yyjson_arr_size(r))
+            v = yyjson_arr_get(r, static_cast<size_t>(col));
+    } else if (yyjson_is_obj(r)) {
+        v = object_cell(r, col);
+    }
+    if (v != nullptr) render_cell(v);
+    return s_cell;
+}
+
+}  // extern "C"

@@ -1,0 +1,199 @@
+/*
+ * tarn_client.h: flat C interface of the tarn client library.
+ *
+ * One call sends one HTTP request to the management service (the admin
+ * views may send a second on their fallback path), keeps the reply text and
+ * locates a result grid (`rows`, optional `columns`) in it.
+ *
+ * Model: one process-wide client state, one caller and one request at a
+ * time, nothing synchronised. Every operation returns 0 on success and -1 on
+ * failure; on failure tarn_client_last_error() says why. Text arguments are
+ * NUL-terminated UTF-8, borrowed for the call only; a text argument that is
+ * NULL or "" counts as absent. Texts returned by the library belong to it
+ * and stay valid until the next operation or tarn_client_cleanup().
+ */
+#ifndef TARN_CLIENT_H
+#define TARN_CLIENT_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(TARN_CLIENT_BUILD)
+#define TARN_API __declspec(dllexport)
+#else
+#define TARN_API
+#endif
+#else
+#define TARN_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ==================================================================== */
+/* Transport table                                                       */
+/* ==================================================================== */
+
+/**
+ * An IO backend: the HTTP transport the library calls. Slots run on the
+ * caller's thread and block until the exchange ends.
+ *
+ * Every request slot returns 0 when a response was received (status and
+ * body are then meaningful, whatever the status class) and non-zero on a
+ * transport failure, with an optional message in *out_error. Buffers handed
+ * out through *out_body and *out_error are NUL-terminated and pass to the
+ * library, which returns each exactly once through free_buf with user_data;
+ * when free_buf is NULL they are released with free(), so they must then
+ * come from malloc(). `headers` is NULL or header lines separated by "\n".
+ * The library calls only get, post and free_buf.
+ */
+typedef struct tarn_client_io {
+    void *user_data;
+    int32_t (*get)(void *user_data, const char *url, const char *headers, char **out_body,
+                   int32_t *out_status, char **out_error);
+    int32_t (*post)(void *user_data, const char *url, const char *body, const char *headers,
+                    char **out_body, int32_t *out_status, char **out_error);
+    int32_t (*put)(void *user_data, const char *url, const char *body, const char *headers,
+                   char **out_body, int32_t *out_status, char **out_error);
+    int32_t (*del)(void *user_data, const char *url, char **out_body, int32_t *out_status,
+                   char **out_error);
+    void (*free_buf)(void *user_data, void *buf);
+} tarn_client_io;
+
+/* ==================================================================== */
+/* Lifecycle                                                             */
+/* ==================================================================== */
+
+/** Formal first call. Always returns 0; resets nothing. */
+TARN_API int32_t tarn_client_init(void);
+
+/** Drops the reply, grid and error text and uninstalls the transport.
+    Base URL, password and token keep their values. */
+TARN_API void tarn_client_cleanup(void);
+
+/* ==================================================================== */
+/* Settings                                                              */
+/* ==================================================================== */
+
+/** Sets the base URL (cut at 511 bytes, trailing "/" removed).
+    NULL or "" restores "http://127.0.0.1:8180". */
+TARN_API void tarn_client_set_host(const char *url);
+
+/** Sets the node password (cut at 511 bytes); NULL or "" clears it. Sent as
+    the `pwd` query parameter and the X-Bot-Password header. */
+TARN_API void tarn_client_set_password(const char *pwd);
+
+/** Sets the bearer token (cut at 8191 bytes); NULL or "" clears it. */
+TARN_API void tarn_client_set_jwt(const char *jwt);
+
+/** Installs a transport table. The table is not copied: keep it alive while
+    installed. NULL makes the next request install the default backend. */
+TARN_API void tarn_client_set_io(const tarn_client_io *io);
+
+/* ==================================================================== */
+/* Results                                                               */
+/* ==================================================================== */
+
+/** Text of the last successful reply, or "" when there is none. Never NULL. */
+TARN_API const char *tarn_client_result(void);
+
+/** Last-error text; "" after a successful operation. Never NULL. */
+TARN_API const char *tarn_client_last_error(void);
+
+/* ==================================================================== */
+/* Result grid                                                           */
+/* ==================================================================== */
+
+/** Rows of the grid located in the last reply, or -1 when there is none. */
+TARN_API int tarn_client_row_count(void);
+
+/** Columns of the grid: the `columns` entries when there are any, else the
+    size of the first row; -1 when there is no grid. */
+TARN_API int tarn_client_col_count(void);
+
+/**
+ * Text of one cell, rows and columns counted from 0. Object rows are looked
+ * up by column name, then by member position. Out-of-range indices give "".
+ * Never NULL; the buffer (at most 8191 bytes) is shared and overwritten by
+ * the next call. Reading every cell of a grid costs time linear in its size.
+ */
+TARN_API const char *tarn_client_cell(int row, int col);
+
+/* ==================================================================== */
+/* Connections, tree, query, cancel                                      */
+/* ==================================================================== */
+
+/** GET /ping. */
+TARN_API int tarn_client_ping(void);
+
+/** GET /connections?action=list: the saved connection profiles. */
+TARN_API int tarn_client_list_connections(void);
+
+/** POST /connections?action=save with `profile_json` (required) as body. */
+TARN_API int tarn_client_save_connection(const char *profile_json);
+
+/** POST /connections?action=delete with {"id":...}; `id` required. */
+TARN_API int tarn_client_delete_connection(const char *id);
+
+/** POST /connections?action=test with `profile_json` (required) as body. */
+TARN_API int tarn_client_test_connection(const char *profile_json);
+
+/** GET /tree?server=&node=&db=&schema=&obj=; `node_kind` required, the
+    others sent only when present. */
+TARN_API int tarn_client_tree(const char *server, const char *node_kind, const char *db,
+                              const char *schema, const char *obj);
+
+/** POST /query with server, db, sql (required), and max_rows, timeout_s
+    (sent when > 0) and query_token (sent when present). */
+TARN_API int tarn_client_query(const char *server, const char *db, const char *sql, int max_rows,
+                               int timeout_s, const char *query_token);
+
+/** POST /query?action=cancel by token; `query_token` required. */
+TARN_API int tarn_client_cancel(const char *server, const char *query_token);
+
+/** POST /query?action=cancel by server process id; `spid` must be > 0. */
+TARN_API int tarn_client_cancel_spid(const char *server, int spid);
+
+/* ==================================================================== */
+/* Edit grid, script, activity, storage, admin, jobs                     */
+/* ==================================================================== */
+
+/** GET /editgrid?action=load...; `table` required, `top` sent when > 0. */
+TARN_API int tarn_client_editgrid_load(const char *server, const char *db, const char *schema,
+                                       const char *table, int top);
+
+/** POST /editgrid?action=apply with `apply_json` (required) as body. */
+TARN_API int tarn_client_editgrid_apply(const char *apply_json);
+
+/** GET /script; `action` required, the others sent when present. */
+TARN_API int tarn_client_script(const char *server, const char *action, const char *kind,
+                                const char *db, const char *schema, const char *obj);
+
+/** GET /activity; `action` defaults to "sessions". */
+TARN_API int tarn_client_activity(const char *server, const char *action);
+
+/** POST /activity?action=kill; `spid` must be > 0. */
+TARN_API int tarn_client_activity_kill(const char *server, int spid);
+
+/** GET /storage; `action` defaults to "files". */
+TARN_API int tarn_client_storage(const char *server, const char *action, const char *db);
+
+/** POST /storage?action=<action> with `json_body` as body; both required. */
+TARN_API int tarn_client_storage_post(const char *action, const char *json_body);
+
+/** GET /admin; `action` required. When /admin fails and the action has a
+    fallback view, the same query is sent once to /agent, /security or /logs
+    and that answer decides the outcome. */
+TARN_API int tarn_client_admin(const char *server, const char *action, const char *db,
+                               const char *extra);
+
+/** POST /agent?action=<verb>; `job_id` required, `verb` one of start, stop,
+    enable, disable, toggle (absent means start). */
+TARN_API int tarn_client_job_control(const char *server, const char *job_id, const char *verb);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARN_CLIENT_H */

@@ -1,0 +1,154 @@
+// do_request: the one road from an operation to the service and back.
+#include <yyjson.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "encode.h"
+#include "state.h"
+
+namespace tarn {
+namespace {
+
+// Header lines are joined with "\n", so a credential holding a control
+// byte could smuggle extra header lines to the service.
+bool has_control_byte(const char *s) {
+    for (; *s != '\0'; ++s)
+        if (static_cast<unsigned char>(*s) < 0x20) return true;
+    return false;
+}
+
+void release(const tarn_client_io *io, char *buf) {
+    if (buf == nullptr) return;
+    if (io->free_buf != nullptr)
+        io->free_buf(io->user_data, buf);
+    else
+        free(buf);
+}
+
+void build_query(char *out, const char *query) {
+    out[0] = '\0';
+    if (!absent(query)) {
+        if (query[0] == '?')
+            snprintf(out, kQueryCap, "%s", query);
+        else
+            snprintf(out, kQueryCap, "?%s", query);
+    }
+    if (s_pwd[0] != '\0') q_add(out, "pwd", s_pwd);
+}
+
+void build_headers(char *out, bool has_body) {
+    size_t len = 0;
+    out[0] = '\0';
+    if (has_body) {
+        snprintf(out, kHeaderCap, "Content-Type: application/json");
+        len = 30;
+    }
+    if (s_pwd[0] != '\0') {
+        int n = snprintf(out + len, kHeaderCap - len, "%sX-Bot-Password: %s", len != 0 ? "\n" : "",
+                         s_pwd);
+        if (n > 0) len += static_cast<size_t>(n);
+    }
+    // A token that does not fit is left out rather than cut.
+    size_t jwt_len = strlen(s_jwt);
+    if (jwt_len > 0 && len + jwt_len + 28 <= kHeaderCap - 1) {
+        int n =
+            snprintf(out + len, kHeaderCap - len, "%sAuthorization: Bearer ", len != 0 ? "\n" : "");
+        if (n > 0) len += static_cast<size_t>(n);
+        memcpy(out + len, s_jwt, jwt_len + 1);
+    }
+}
+
+// "HTTP %ld", with the reply's root "error" string when it has one.
+void format_http_error(char *msg, long status, const char *body) {
+    snprintf(msg, kErrorCap, "HTTP %ld", status);
+    if (body == nullptr || body[0] == '\0') return;
+    yyjson_doc *doc = yyjson_read_opts(const_cast<char *>(body), strlen(body), 0, nullptr, nullptr);
+    if (doc == nullptr) return;
+    yyjson_val *root = yyjson_doc_get_root(doc);
+    if (yyjson_is_obj(root)) {
+        yyjson_val *err = yyjson_obj_get(root, "error");
+        if (yyjson_is_str(err) && yyjson_get_len(err) > 0)
+            snprintf(msg, kErrorCap, "HTTP %ld: %s", status, yyjson_get_str(err));
+    }
+    yyjson_doc_free(doc);
+}
+
+int32_t store_result(const char *body) {
+    if (body == nullptr) {
+        if (s_result != nullptr) s_result[0] = '\0';
+        return 0;
+    }
+    size_t need = strlen(body) + 1;
+    if (s_result_cap < need) {
+        size_t cap = need > kResultFloor ? need : kResultFloor;
+        auto *grown = static_cast<char *>(mem_realloc(s_result, cap));
+        if (grown == nullptr) {
+            set_error("out of memory");
+            return -1;
+        }
+        s_result = grown;
+        s_result_cap = cap;
+    }
+    memcpy(s_result, body, need);
+    return 0;
+}
+
+}  // namespace
+
+int32_t do_request(int32_t method, const char *path, const char *query, const char *body) {
+    if (s_io == nullptr) s_io = default_io();
+    const tarn_client_io *io = s_io;
+    if (io->get == nullptr || io->post == nullptr) {
+        set_error("no IO backend installed (call tarn_client_set_io)");
+        return -1;
+    }
+    if (has_control_byte(s_pwd)) {
+        set_error("password contains a control character");
+        return -1;
+    }
+    if (has_control_byte(s_jwt)) {
+        set_error("token contains a control character");
+        return -1;
+    }
+
+    char q[kQueryCap];
+    build_query(q, query);
+    char url[kUrlCap];
+    snprintf(url, sizeof url, "%s%s%s", s_host, path, q);
+    char headers[kHeaderCap];
+    build_headers(headers, body != nullptr);
+    const char *hdr = headers[0] != '\0' ? headers : nullptr;
+
+    char *out_body = nullptr;
+    char *out_error = nullptr;
+    int32_t status = 0;
+    int32_t rc;
+    if (method == kGet)
+        rc = io->get(io->user_data, url, hdr, &out_body, &status, &out_error);
+    else
+        rc = io->post(io->user_data, url, body != nullptr ? body : "", hdr, &out_body, &status,
+                      &out_error);
+
+    if (rc != 0) {
+        set_error(absent(out_error) ? "transport failure" : out_error);
+        release(io, out_error);
+        return -1;
+    }
+    release(io, out_error);
+
+    int32_t result;
+    if (status >= 200 && status <= 299) {
+        result = store_result(out_body);
+    } else {
+        char msg[kErrorCap];
+        format_http_error(msg, status, out_body);
+        set_error(msg);
+        result = -1;
+    }
+    release(io, out_body);
+    return result;
+}
+
+}  // namespace tarn

@@ -1,0 +1,90 @@
+// The client state, its lifecycle, setters and result access.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "state.h"
+
+namespace tarn {
+
+char s_host[kHostCap] = "http://127.0.0.1:8180";
+char s_pwd[kPwdCap];
+char s_jwt[kJwtCap];
+const tarn_client_io *s_io;
+char *s_result;
+uint64_t s_result_cap;
+char s_error[kErrorCap];
+char s_cell[kCellCap];
+yyjson_doc *s_grid_doc;
+yyjson_val *s_grid_rows;
+char **s_col_names;
+int s_ncol;
+
+void *(*mem_malloc)(size_t) = malloc;
+void *(*mem_realloc)(void *, size_t) = realloc;
+
+namespace {
+
+void copy_cut(char *dst, size_t cap, const char *src) {
+    snprintf(dst, cap, "%s", src == nullptr ? "" : src);
+}
+
+}  // namespace
+
+void set_error(const char *msg) {
+    copy_cut(s_error, kErrorCap, msg);
+}
+
+void clear_state() {
+    s_error[0] = '\0';
+    s_cell[0] = '\0';
+    if (s_result != nullptr) s_result[0] = '\0';
+    drop_grid();
+}
+
+}  // namespace tarn
+
+using namespace tarn;
+
+extern "C" {
+
+TARN_API int32_t tarn_client_init(void) {
+    return 0;
+}
+
+TARN_API void tarn_client_cleanup(void) {
+    clear_state();
+    s_io = nullptr;
+}
+
+TARN_API void tarn_client_set_host(const char *url) {
+    if (absent(url)) {
+        copy_cut(s_host, kHostCap, kDefaultHost);
+        return;
+    }
+    copy_cut(s_host, kHostCap, url);
+    size_t len = strlen(s_host);
+    while (len > 0 && s_host[len - 1] == '/') s_host[--len] = '\0';
+}
+
+TARN_API void tarn_client_set_password(const char *pwd) {
+    copy_cut(s_pwd, kPwdCap, pwd);
+}
+
+TARN_API void tarn_client_set_jwt(const char *jwt) {
+    copy_cut(s_jwt, kJwtCap, jwt);
+}
+
+TARN_API void tarn_client_set_io(const tarn_client_io *io) {
+    s_io = io;
+}
+
+TARN_API const char *tarn_client_result(void) {
+    return s_result != nullptr ? s_result : "";
+}
+
+TARN_API const char *tarn_client_last_error(void) {
+    return s_error;
+}
+
+}  // extern "C"

@@ -1,0 +1,64 @@
+// Internal client state and the helpers every operation shares.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tarn_client.h"
+
+struct yyjson_doc;
+struct yyjson_val;
+
+namespace tarn {
+
+constexpr const char *kDefaultHost = "http://127.0.0.1:8180";
+constexpr size_t kHostCap = 512;
+constexpr size_t kPwdCap = 512;
+constexpr size_t kJwtCap = 8192;
+constexpr size_t kErrorCap = 1024;
+constexpr size_t kCellCap = 8192;
+constexpr size_t kQueryCap = 3072;
+constexpr size_t kUrlCap = 4096;
+constexpr size_t kHeaderCap = 2048;
+constexpr size_t kResultFloor = 65536;
+
+// The one process-wide client state.
+extern char s_host[kHostCap];
+extern char s_pwd[kPwdCap];
+extern char s_jwt[kJwtCap];
+extern const tarn_client_io *s_io;
+extern char *s_result;
+extern uint64_t s_result_cap;
+extern char s_error[kErrorCap];
+extern char s_cell[kCellCap];
+extern yyjson_doc *s_grid_doc;
+extern yyjson_val *s_grid_rows;
+extern char **s_col_names;
+extern int s_ncol;
+
+// Heap hooks, so tests can make an allocation fail on demand.
+extern void *(*mem_malloc)(size_t);
+extern void *(*mem_realloc)(void *, size_t);
+
+enum Method : int32_t { kGet = 0, kPost = 1 };
+
+void clear_state();
+void set_error(const char *msg);
+
+// Sends one request through the installed backend and stores the reply.
+// Returns 0 on a 2xx reply, -1 with s_error set otherwise.
+int32_t do_request(int32_t method, const char *path, const char *query, const char *body);
+
+// Table installed when the caller set none.
+const tarn_client_io *default_io();
+
+// Grid lifetime (grid.cpp).
+void drop_grid();
+void parse_grid();
+
+// Null and "" are both an absent argument.
+inline bool absent(const char *s) {
+    return s == nullptr || *s == '\0';
+}
+
+}  // namespace tarn

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: lint, the native suites, the same
+# suites under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+step() { printf '\n== %s\n' "$*"; }
+
+step setup
+bash scripts/setup.sh
+
+step format
+bash scripts/lint.sh format
+
+step build
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+
+step tidy
+bash scripts/lint.sh tidy build
+
+step exports
+bash scripts/check_exports.sh build/client/libtarn-client.so
+
+step tests
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+step sanitizers
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=ON -DTARN_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"

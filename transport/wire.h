@@ -1,0 +1,40 @@
+// What every backend shares: the header-block walk and the body buffer.
+#pragma once
+
+#include <cstddef>
+
+namespace tarn::wire {
+
+constexpr size_t kMaxHeaderLine = 1023;
+constexpr size_t kReadChunk = 65536;
+
+// Calls add(line, len, ctx) for each header line the backend must send:
+// lines are split on "\n"; a line of 0 or more than 1023 bytes is skipped;
+// one trailing "\r" is removed; a line left empty is skipped. The line is
+// NUL-terminated at line[len] and valid only during the call.
+void walk_header_lines(const char *block, void (*add)(const char *line, size_t len, void *ctx),
+                       void *ctx);
+
+// Response body: capacity 65536, then doubling; always NUL-terminated once
+// anything was appended.
+struct BodyBuffer {
+    char *data = nullptr;
+    size_t len = 0;
+    size_t cap = 0;
+};
+
+// Appends n bytes. Returns false, leaving the buffer as it was, when it
+// cannot grow.
+bool body_append(BodyBuffer *b, const char *bytes, size_t n);
+
+// Hands the body out as a malloc'd NUL-terminated text (a one-byte buffer
+// for an empty body) and empties b. Returns null when that buffer cannot
+// be allocated.
+char *body_take(BodyBuffer *b);
+
+void body_free(BodyBuffer *b);
+
+// A malloc'd copy of a fixed message; null when allocation fails.
+char *dup_message(const char *msg);
+
+}  // namespace tarn::wire
