@@ -134,6 +134,9 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
     if (rc != 0) {
         set_error(absent(out_error) ? "transport failure" : out_error);
         release(io, out_error);
+        // A backend should hand out no body with a failure; if one does
+        // anyway, it still comes back exactly once.
+        release(io, out_body);
         return -1;
     }
     release(io, out_error);
