@@ -1,0 +1,248 @@
+// Lifecycle, setters and the result buffer, seen through the recording
+// transport.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "client/state.h"
+#include "support/fake_io.h"
+
+namespace {
+
+using tarn_test::FakeIo;
+using tarn_test::reply;
+
+class StateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tarn_client_set_host("http://h");
+        tarn_client_set_password(nullptr);
+        tarn_client_set_jwt(nullptr);
+        io_.install();
+    }
+    void TearDown() override {
+        tarn_client_cleanup();
+        tarn_client_set_host(nullptr);
+        tarn_client_set_password(nullptr);
+        tarn_client_set_jwt(nullptr);
+    }
+
+    std::string ping_url() {
+        EXPECT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
+        return io_.last().url;
+    }
+
+    FakeIo io_;
+};
+
+// Forgets the result buffer, as at process start.
+void forget_result_buffer() {
+    free(tarn::s_result);
+    tarn::s_result = nullptr;
+    tarn::s_result_cap = 0;
+}
+
+struct ReallocGuard {
+    explicit ReallocGuard(void *(*hook)(void *, size_t)) : saved(tarn::mem_realloc) {
+        tarn::mem_realloc = hook;
+    }
+    ~ReallocGuard() { tarn::mem_realloc = saved; }
+    void *(*saved)(void *, size_t);
+};
+
+void *refuse_realloc(void *, size_t) {
+    return nullptr;
+}
+
+TEST_F(StateTest, HostIsStoredWithoutTrailingSlashes) {
+    struct Case {
+        const char *host;
+        const char *url;
+    } cases[] = {
+        {"http://h/", "http://h/ping"},
+        {"http://h//", "http://h/ping"},
+        {"http://h/base/", "http://h/base/ping"},
+        {"http://h/a/b", "http://h/a/b/ping"},
+        {"/", "/ping"},
+        {"///", "/ping"},
+        {nullptr, "http://127.0.0.1:8180/ping"},
+        {"", "http://127.0.0.1:8180/ping"},
+    };
+    for (const auto &c : cases) {
+        tarn_client_set_host("http://other");
+        tarn_client_set_host(c.host);
+        EXPECT_EQ(ping_url(), c.url) << (c.host ? c.host : "(null)");
+    }
+}
+
+TEST_F(StateTest, HostIsCutAt511BeforeSlashesAreStripped) {
+    // Characters 510 and 511 are slashes; the text goes on past the cut.
+    std::string kept = "http://" + std::string(502, 'a');
+    std::string host = kept + "//" + "tail";
+    ASSERT_EQ(kept.size() + 2, 511U);
+    tarn_client_set_host(host.c_str());
+    EXPECT_EQ(ping_url(), kept + "/ping");
+
+    std::string plain = "http://" + std::string(600, 'b');
+    tarn_client_set_host(plain.c_str());
+    EXPECT_EQ(ping_url(), plain.substr(0, 511) + "/ping");
+}
+
+TEST_F(StateTest, PasswordIsCutAt511AndClearedByNullOrEmpty) {
+    std::string pwd(600, 'p');
+    tarn_client_set_password(pwd.c_str());
+    std::string url = ping_url();
+    EXPECT_EQ(url, "http://h/ping?pwd=" + pwd.substr(0, 511));
+    EXPECT_EQ(io_.last().headers, "X-Bot-Password: " + pwd.substr(0, 511));
+
+    for (const char *cleared : {static_cast<const char *>(nullptr), ""}) {
+        tarn_client_set_password("x");
+        tarn_client_set_password(cleared);
+        EXPECT_EQ(ping_url(), "http://h/ping");
+        EXPECT_FALSE(io_.last().has_headers);
+    }
+}
+
+TEST_F(StateTest, TokenIsCutAt8191AndClearedByNullOrEmpty) {
+    std::string jwt(9000, 't');
+    jwt[8190] = 'L';
+    tarn_client_set_jwt(jwt.c_str());
+    EXPECT_EQ(strlen(tarn::s_jwt), 8191U);
+    EXPECT_EQ(std::string(tarn::s_jwt), jwt.substr(0, 8191));
+
+    for (const char *cleared : {static_cast<const char *>(nullptr), ""}) {
+        tarn_client_set_jwt("tok");
+        ping_url();
+        EXPECT_EQ(io_.last().headers, "Authorization: Bearer tok");
+        tarn_client_set_jwt(cleared);
+        ping_url();
+        EXPECT_FALSE(io_.last().has_headers);
+    }
+}
+
+TEST_F(StateTest, InitResetsNothing) {
+    io_.push(reply(200, R"({"rows":[[1]]})"));
+    ASSERT_EQ(tarn_client_ping(), 0);
+    const tarn_client_io *installed = tarn::s_io;
+    EXPECT_EQ(tarn_client_init(), 0);
+    EXPECT_EQ(tarn::s_io, installed);
+    EXPECT_STREQ(tarn_client_result(), R"({"rows":[[1]]})");
+    EXPECT_EQ(tarn_client_row_count(), 1);
+    EXPECT_EQ(ping_url(), "http://h/ping");
+}
+
+TEST_F(StateTest, CleanupEmptiesTextsAndKeepsSettings) {
+    tarn_client_set_password("pw");
+    tarn_client_set_jwt("tok");
+    io_.push(reply(200, R"({"rows":[[1]]})"));
+    ASSERT_EQ(tarn_client_ping(), 0);
+    const char *buffer = tarn::s_result;
+    uint64_t cap = tarn::s_result_cap;
+
+    tarn_client_cleanup();
+    EXPECT_STREQ(tarn_client_result(), "");
+    EXPECT_STREQ(tarn_client_last_error(), "");
+    EXPECT_EQ(tarn_client_row_count(), -1);
+    EXPECT_EQ(tarn::s_io, nullptr);
+    EXPECT_EQ(tarn::s_result, buffer);
+    EXPECT_EQ(tarn::s_result_cap, cap);
+
+    io_.install();
+    io_.push(tarn_test::failure("refused"));
+    EXPECT_EQ(tarn_client_ping(), -1);
+    EXPECT_STREQ(tarn_client_last_error(), "refused");
+    tarn_client_cleanup();
+    EXPECT_STREQ(tarn_client_last_error(), "");
+
+    io_.install();
+    EXPECT_EQ(ping_url(), "http://h/ping?pwd=pw");
+    EXPECT_EQ(io_.last().headers, "X-Bot-Password: pw\nAuthorization: Bearer tok");
+}
+
+TEST_F(StateTest, NextRequestAfterCleanupInstallsTheDefaultBackend) {
+    tarn_client_cleanup();
+    // Port 1 on the loopback refuses at once, whatever the default does.
+    tarn_client_set_host("http://127.0.0.1:1");
+    EXPECT_EQ(tarn_client_ping(), -1);
+    EXPECT_EQ(tarn::s_io, tarn::default_io());
+    EXPECT_STRNE(tarn_client_last_error(), "");
+    EXPECT_EQ(io_.calls().size(), 0U);
+
+    tarn_client_set_io(nullptr);
+    EXPECT_EQ(tarn::s_io, nullptr);
+}
+
+TEST_F(StateTest, ResultBufferGrowsToTheReplyWithA64KiBFloor) {
+    forget_result_buffer();
+    const std::string big(100000, 'x');
+    struct Step {
+        std::string body;
+        uint64_t cap;
+    } steps[] = {
+        {"0123456789", 65536},
+        {big, 100001},
+        {"abcdefghij", 100001},
+    };
+    const char *previous = nullptr;
+    for (const auto &s : steps) {
+        io_.push(reply(200, s.body));
+        ASSERT_EQ(tarn_client_ping(), 0);
+        EXPECT_EQ(tarn_client_result(), s.body);
+        EXPECT_EQ(tarn::s_result_cap, s.cap) << s.body.size();
+        if (s.body.size() == 10 && previous != nullptr) {
+            EXPECT_EQ(tarn::s_result, previous);
+        }
+        previous = tarn::s_result;
+    }
+}
+
+TEST_F(StateTest, GrowthFailureKeepsTheOldBuffer) {
+    forget_result_buffer();
+    {
+        ReallocGuard guard(refuse_realloc);
+        io_.push(reply(200, "0123456789"));
+        EXPECT_EQ(tarn_client_ping(), -1);
+        EXPECT_STREQ(tarn_client_last_error(), "out of memory");
+        EXPECT_EQ(tarn::s_result, nullptr);
+        EXPECT_EQ(tarn::s_result_cap, 0U);
+        EXPECT_STREQ(tarn_client_result(), "");
+    }
+    io_.push(reply(200, "0123456789"));
+    ASSERT_EQ(tarn_client_ping(), 0);
+    const char *buffer = tarn::s_result;
+    {
+        ReallocGuard guard(refuse_realloc);
+        io_.push(reply(200, std::string(100000, 'y')));
+        EXPECT_EQ(tarn_client_ping(), -1);
+        EXPECT_STREQ(tarn_client_last_error(), "out of memory");
+        EXPECT_EQ(tarn::s_result, buffer);
+        EXPECT_EQ(tarn::s_result_cap, 65536U);
+        EXPECT_STREQ(tarn_client_result(), "");
+        EXPECT_EQ(tarn_client_row_count(), -1);
+    }
+    EXPECT_EQ(io_.outstanding(), 0);
+}
+
+TEST_F(StateTest, SuccessWithoutABodyEmptiesTheResult) {
+    ASSERT_EQ(tarn::do_request(tarn::kGet, "/p", nullptr, nullptr), 0);  // "{}"
+    EXPECT_STREQ(tarn_client_result(), "{}");
+    tarn_test::Outcome none = reply(204, "");
+    none.has_body = false;
+    io_.push(none);
+    EXPECT_EQ(tarn::do_request(tarn::kGet, "/p", nullptr, nullptr), 0);
+    EXPECT_STREQ(tarn_client_result(), "");
+    EXPECT_STREQ(tarn_client_last_error(), "");
+}
+
+TEST_F(StateTest, ASuccessfulOperationClearsTheLastError) {
+    io_.push(reply(503, R"({"error":"down"})"));
+    EXPECT_EQ(tarn_client_ping(), -1);
+    EXPECT_STREQ(tarn_client_last_error(), "HTTP 503: down");
+    EXPECT_EQ(tarn_client_ping(), 0);
+    EXPECT_STREQ(tarn_client_last_error(), "");
+    EXPECT_STREQ(tarn_client_result(), "{}");
+}
+
+}  // namespace
