@@ -225,9 +225,10 @@ TEST_F(GridTest, ManyRowsReadInAnyOrder) {
     std::string json = R"({"rows":[)";
     const int n = 2000;
     for (int i = 0; i < n; ++i) {
-        if (i > 0) json += ',';
-        json += i % 2 == 0 ? "[" + std::to_string(i) + ",[0]]"
-                           : R"({"k":)" + std::to_string(i) + R"(,"o":{}})";
+        char row[64];
+        snprintf(row, sizeof row, i % 2 == 0 ? "%s[%d,[0]]" : R"(%s{"k":%d,"o":{}})",
+                 i > 0 ? "," : "", i);
+        json += row;
     }
     json += "]}";
     load(json);
