@@ -1,7 +1,10 @@
 #include "wire.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "client/state.h"
 
 namespace tarn::wire {
 
@@ -26,11 +29,15 @@ void walk_header_lines(const char *block, void (*add)(const char *line, size_t l
 }
 
 bool body_append(BodyBuffer *b, const char *bytes, size_t n) {
+    if (n >= SIZE_MAX - b->len) return false;
     size_t need = b->len + n + 1;
     size_t cap = b->cap;
-    while (cap < need) cap = cap == 0 ? kReadChunk : cap * 2;
+    while (cap < need) {
+        if (cap > SIZE_MAX / 2) return false;
+        cap = cap == 0 ? kReadChunk : cap * 2;
+    }
     if (cap != b->cap) {
-        auto *grown = static_cast<char *>(realloc(b->data, cap));
+        auto *grown = static_cast<char *>(mem_realloc(b->data, cap));
         if (grown == nullptr) return false;
         b->data = grown;
         b->cap = cap;
@@ -44,7 +51,7 @@ bool body_append(BodyBuffer *b, const char *bytes, size_t n) {
 char *body_take(BodyBuffer *b) {
     char *out = b->data;
     if (out == nullptr) {
-        out = static_cast<char *>(malloc(1));
+        out = static_cast<char *>(mem_malloc(1));
         if (out != nullptr) out[0] = '\0';
     }
     *b = BodyBuffer{};
@@ -58,7 +65,7 @@ void body_free(BodyBuffer *b) {
 
 char *dup_message(const char *msg) {
     size_t n = strlen(msg) + 1;
-    auto *copy = static_cast<char *>(malloc(n));
+    auto *copy = static_cast<char *>(mem_malloc(n));
     if (copy != nullptr) memcpy(copy, msg, n);
     return copy;
 }

@@ -24,7 +24,7 @@ struct BodyBuffer {
 };
 
 // Appends n bytes. Returns false, leaving the buffer as it was, when it
-// cannot grow.
+// cannot grow. Heap use goes through tarn::mem_malloc and mem_realloc.
 bool body_append(BodyBuffer *b, const char *bytes, size_t n);
 
 // Hands the body out as a malloc'd NUL-terminated text (a one-byte buffer
