@@ -1,0 +1,103 @@
+#include "run_program.h"
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarn_test {
+namespace {
+
+std::string env_or(const char *name, const char *fallback) {
+    const char *v = getenv(name);
+    return v != nullptr && v[0] != '\0' ? v : fallback;
+}
+
+// Variables that would change what the program does if inherited.
+const char *const kScrubbed[] = {"TARN_HOST",   "TARN_NODE_PWD", "TARN_NODE_JWT",
+                                 "http_proxy",  "HTTP_PROXY",    "https_proxy",
+                                 "HTTPS_PROXY", "all_proxy",     "ALL_PROXY"};
+
+[[noreturn]] void exec_child(const std::vector<std::string> &args, const EnvChanges &env,
+                             int out_fd, int err_fd) {
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    for (const char *name : kScrubbed) unsetenv(name);
+    for (const auto &[name, value] : env) {
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+    std::vector<std::string> argv_s;
+    std::string launcher = env_or("TARN_CLI_LAUNCHER", "");
+    if (!launcher.empty()) argv_s.push_back(launcher);
+    argv_s.push_back(env_or("TARN_CLI_PROGRAM", TARN_CLI_DEFAULT_PROGRAM));
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &s : argv_s) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+bool under_launcher() {
+    return !env_or("TARN_CLI_LAUNCHER", "").empty();
+}
+
+RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env) {
+    RunResult r;
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0) return r;
+    if (pipe(err_pipe) != 0) {
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        return r;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        exec_child(args, env, out_pipe[1], err_pipe[1]);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    // Drain both pipes together so a full one never blocks the child.
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string *sinks[2] = {&r.out, &r.err};
+    int open_fds = 2;
+    char buf[65536];
+    while (open_fds > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    for (auto &f : fds)
+        if (f.fd >= 0) close(f.fd);
+
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
+        r.status = WEXITSTATUS(wstatus);
+    return r;
+}
+
+}  // namespace tarn_test

@@ -1,0 +1,28 @@
+// Runs the tarn program as a child process and captures what it prints.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarn_test {
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Environment changes for one run: a value sets the variable, nullopt
+// removes it. TARN_* and proxy variables are removed unless set here.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+// The program under test: $TARN_CLI_PROGRAM, else the one built beside the
+// tests; $TARN_CLI_LAUNCHER (such as wine64) runs it when set.
+RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env = {});
+
+// True when the program runs under a launcher (Windows build under Wine).
+bool under_launcher();
+
+}  // namespace tarn_test
