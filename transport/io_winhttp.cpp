@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tarn_client.h"
+#include "transport/backends.h"
 #include "transport/wire.h"
 
 // Older mingw-w64 headers predate automatic proxy configuration.
@@ -206,7 +207,6 @@ void wh_free_buf(void * /*user_data*/, void *buf) {
 
 namespace tarn {
 
-extern const tarn_client_io drumvale_io_winhttp;
 const tarn_client_io drumvale_io_winhttp = {
     nullptr, wh_http_get, wh_http_post, wh_http_put, wh_http_delete, wh_free_buf,
 };
