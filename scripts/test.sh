@@ -33,3 +33,6 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+step windows
+TARN_NATIVE_BUILD=build bash scripts/test_windows.sh
