@@ -307,7 +307,7 @@ TEST_F(Cli, FailuresPrintOneErrorLine) {
     } cases[] = {
         {json_reply(500, "{\"error\":\"login failed\"}"), "ERROR: HTTP 500: login failed\n"},
         {json_reply(404, "{\"error\":\"\"}"), "ERROR: HTTP 404\n"},
-        {json_reply(302, "moved"), "ERROR: HTTP 302\n"},
+        {json_reply(409, "[\"error\"]"), "ERROR: HTTP 409\n"},
         {json_reply(503, "<html>busy</html>"), "ERROR: HTTP 503\n"},
     };
     for (const auto &c : cases) {
