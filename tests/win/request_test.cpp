@@ -168,13 +168,19 @@ TEST(WinHttpRequest, FixedFailureMessages) {
     } cases[] = {
         {"not a url", "not a url", "invalid url"},
         {"empty", "", "invalid url"},
-        {"path over its buffer", base + "/" + std::string(3075, 'p'), "invalid url"},
-        {"host over its buffer", "http://" + std::string(1024, 'h') + "/", "invalid url"},
+        {"path over its buffer", base + "/" + std::string(3074, 'p'), "invalid url"},
+        {"host over its buffer", "http://" + std::string(1023, 'h') + "/", "invalid url"},
         {"refused", "http://127.0.0.1:" + std::to_string(tarn_win_test::unused_port()) + "/ping",
          "WinHttpSendRequest failed"},
     };
     for (const auto &c : cases) expect_failure(http_get(c.url), c.message, c.name);
     EXPECT_TRUE(server.requests().empty());
+
+    // Just inside the path buffer, terminator included.
+    std::string longest = "/" + std::string(3073, 'p');
+    EXPECT_EQ(http_get(base + longest).rc, 0);
+    ASSERT_EQ(server.requests().size(), 1U);
+    EXPECT_EQ(server.requests()[0].target, longest);
 }
 
 // WinHTTP's URL cracker knows only http and https and refuses other schemes
