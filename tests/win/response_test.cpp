@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backend_calls.h"
+#include "client/state.h"
 #include "loopback_server.h"
 
 namespace {
@@ -78,6 +79,52 @@ TEST(WinHttpResponse, BodyShortOfItsLengthFails) {
         {"error-status", "HTTP/1.1 500 X\r\nContent-Length: 50\r\n\r\nhalf",
          "WinHttpReadData failed"},
     });
+}
+
+// Makes the library's heap hooks fail while in scope.
+class HeapFailure {
+public:
+    HeapFailure(bool malloc_fails, bool realloc_fails) {
+        if (malloc_fails) tarn::mem_malloc = [](size_t) -> void * { return nullptr; };
+        if (realloc_fails) tarn::mem_realloc = [](void *, size_t) -> void * { return nullptr; };
+    }
+    ~HeapFailure() {
+        tarn::mem_malloc = saved_malloc_;
+        tarn::mem_realloc = saved_realloc_;
+    }
+    HeapFailure(const HeapFailure &) = delete;
+    HeapFailure &operator=(const HeapFailure &) = delete;
+
+private:
+    void *(*saved_malloc_)(size_t) = tarn::mem_malloc;
+    void *(*saved_realloc_)(void *, size_t) = tarn::mem_realloc;
+};
+
+TEST(WinHttpResponse, AllocationFailures) {
+    auto server = serve_routes({{"/body", reply(200, "some bytes")},
+                                {"/empty", "HTTP/1.1 204 X\r\nConnection: close\r\n\r\n"}});
+    {
+        HeapFailure no_growth(false, true);
+        expect_failure(http_get(server->url("/body")), "out of memory", "body cannot grow");
+    }
+    {
+        // Not even the message can be copied: the core then reports its own.
+        HeapFailure nothing(true, true);
+        Outcome o = http_get(server->url("/body"));
+        EXPECT_EQ(o.rc, -1);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_FALSE(o.body.has_value());
+        EXPECT_FALSE(o.error.has_value());
+    }
+    {
+        // A response without body bytes still counts as received.
+        HeapFailure no_byte(true, false);
+        Outcome o = http_get(server->url("/empty"));
+        EXPECT_EQ(o.rc, 0);
+        EXPECT_EQ(o.status, 204);
+        EXPECT_FALSE(o.body.has_value());
+    }
+    EXPECT_EQ(server->requests().size(), 3U);
 }
 
 TEST(WinHttpResponse, MalformedResponsesFail) {
