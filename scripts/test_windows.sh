@@ -90,7 +90,7 @@ done
 export TARN_WIN_TLS_URL="https://127.0.0.1:$port/hello" TARN_WIN_TLS_BODY="$tls_body"
 
 step tests
-ctest --test-dir build-win --output-on-failure -j2
+ctest --test-dir build-win --output-on-failure -j2 --timeout 300
 
 step cli suite
 # The native suite drives tarn.exe through Wine against its own test service.
