@@ -55,8 +55,8 @@ have=$("$objdump" -p "$program" |
 [ -n "$want" ] || fail "no functions found in client/include/tarn_client.h"
 missing=$(comm -23 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
 extra=$(comm -13 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
-[ -z "$missing" ] || fail "$program does not export: $(echo $missing)"
-[ -z "$extra" ] || fail "$program also exports: $(echo $extra)"
+[ -z "$missing" ] || fail "$program does not export: $(tr '\n' ' ' <<<"$missing")"
+[ -z "$extra" ] || fail "$program also exports: $(tr '\n' ' ' <<<"$extra")"
 echo "exports: all $(printf '%s\n' "$want" | wc -l) tarn_client_* functions, nothing else"
 
 step wine prefix
