@@ -7,31 +7,23 @@
 #include <vector>
 
 #include "client/state.h"
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
+using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
-class GridTest : public ::testing::Test {
+class GridTest : public ClientTest {
 protected:
-    void SetUp() override {
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
-    }
-    void TearDown() override { tarn_client_cleanup(); }
-
     // Stores `json` as the reply of a successful operation.
     void load(const std::string &json) {
         io_.push(reply(200, json));
         ASSERT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
         ASSERT_EQ(tarn_client_result(), json);
     }
-
-    FakeIo io_;
 };
 
 struct Cell {

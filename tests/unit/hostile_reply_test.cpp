@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
@@ -36,22 +38,17 @@ std::vector<Sample> load_samples() {
     return out;
 }
 
-class HostileReplyTest : public ::testing::Test {
+class HostileReplyTest : public ClientTest {
 protected:
     void SetUp() override {
         if (!fs::is_directory(TARN_JSON_TESTDATA))
             GTEST_SKIP() << "no test data at " << TARN_JSON_TESTDATA;
         samples_ = load_samples();
         ASSERT_FALSE(samples_.empty());
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
+        ClientTest::SetUp();
     }
-    void TearDown() override { tarn_client_cleanup(); }
 
     std::vector<Sample> samples_;
-    FakeIo io_;
 };
 
 // Counts agree on whether there is a grid, and every cell of one can be

@@ -7,31 +7,19 @@
 #include <vector>
 
 #include "client/state.h"
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
+using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
 constexpr const char *kJson = "Content-Type: application/json";
 constexpr const char *kGrid = R"({"rows":[[1]]})";
 
-class AdminOpsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
-    }
-    void TearDown() override {
-        tarn_client_cleanup();
-        tarn_client_set_password(nullptr);
-    }
-
-    FakeIo io_;
-};
+using AdminOpsTest = ClientTest;
 
 struct RequestCase {
     const char *what;

@@ -9,26 +9,20 @@
 #include <vector>
 
 #include "client/state.h"
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
+using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
 constexpr const char *kJson = "Content-Type: application/json";
 constexpr const char *kGrid = R"({"rows":[[1]]})";
 
-class ConnectionOpsTest : public ::testing::Test {
+class ConnectionOpsTest : public ClientTest {
 protected:
-    void SetUp() override {
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
-    }
-    void TearDown() override { tarn_client_cleanup(); }
-
     // Runs `op` against a grid reply and checks the one request it sent.
     void expect_request(const std::function<int()> &op, const std::string &method,
                         const std::string &url, const std::string &body = "") {
@@ -45,8 +39,6 @@ protected:
         EXPECT_EQ(call.headers, method == "POST" ? kJson : "") << url;
         EXPECT_EQ(tarn_client_row_count(), 1) << "the grid is located after " << url;
     }
-
-    FakeIo io_;
 };
 
 struct RequestCase {

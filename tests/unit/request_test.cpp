@@ -5,10 +5,12 @@
 #include <string>
 
 #include "client/state.h"
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
+using tarn_test::ClientTest;
 using tarn_test::failure;
 using tarn_test::FakeIo;
 using tarn_test::Outcome;
@@ -16,27 +18,12 @@ using tarn_test::reply;
 
 constexpr const char *kJson = "Content-Type: application/json";
 
-class RequestTest : public ::testing::Test {
+class RequestTest : public ClientTest {
 protected:
-    void SetUp() override {
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
-    }
-    void TearDown() override {
-        tarn_client_cleanup();
-        tarn_client_set_host(nullptr);
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-    }
-
     int get(const char *query = nullptr) {
         tarn::clear_state();
         return tarn::do_request(tarn::kGet, "/p", query, nullptr);
     }
-
-    FakeIo io_;
 };
 
 TEST_F(RequestTest, QueryGetsOneQuestionMarkAndThePassword) {

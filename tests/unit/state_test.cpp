@@ -7,34 +7,21 @@
 #include <string>
 
 #include "client/state.h"
+#include "support/client_test.h"
 #include "support/fake_io.h"
 
 namespace {
 
+using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
-class StateTest : public ::testing::Test {
+class StateTest : public ClientTest {
 protected:
-    void SetUp() override {
-        tarn_client_set_host("http://h");
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-        io_.install();
-    }
-    void TearDown() override {
-        tarn_client_cleanup();
-        tarn_client_set_host(nullptr);
-        tarn_client_set_password(nullptr);
-        tarn_client_set_jwt(nullptr);
-    }
-
     std::string ping_url() {
         EXPECT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
         return io_.last().url;
     }
-
-    FakeIo io_;
 };
 
 // Forgets the result buffer, as at process start.
