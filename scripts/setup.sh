@@ -16,7 +16,7 @@ YYJSON_SHA256=ae6fde69a193e10afab426ef13f113d6903446405f9db9ee98bfb572bd6c961a
 
 PACKAGES=(
   build-essential cmake pkg-config ca-certificates
-  libgtest-dev libcurl4-openssl-dev libssl-dev libcpp-httplib-dev
+  libgtest-dev libcurl4-openssl-dev libssl-dev
   clang-format clang-tidy
   openssl curl hyperfine xz-utils dpkg-dev
   g++-mingw-w64-x86-64 wine64
