@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "support/fake_io.h"
 #include "tarn_client.h"
 
@@ -24,6 +27,25 @@ protected:
         tarn_client_set_host(nullptr);
         tarn_client_set_password(nullptr);
         tarn_client_set_jwt(nullptr);
+    }
+
+    // Runs op against an HTTP error, a transport failure and a 2xx reply that
+    // is not JSON: the first two fail with the pipeline's text and leave no
+    // grid, the last succeeds without one.
+    void expect_outcomes_pass_through(const std::function<int()> &op,
+                                      const std::string &transport_message) {
+        io_.push(reply(500, R"({"error":"bad","rows":[[1]]})"));
+        EXPECT_EQ(op(), -1);
+        EXPECT_STREQ(tarn_client_last_error(), "HTTP 500: bad");
+        EXPECT_EQ(tarn_client_row_count(), -1);
+        io_.push(failure(transport_message));
+        EXPECT_EQ(op(), -1);
+        EXPECT_EQ(tarn_client_last_error(),
+                  transport_message.empty() ? "transport failure" : transport_message);
+        io_.push(reply(200, "plain text"));
+        EXPECT_EQ(op(), 0);
+        EXPECT_STREQ(tarn_client_result(), "plain text");
+        EXPECT_EQ(tarn_client_row_count(), -1);
     }
 
     FakeIo io_;

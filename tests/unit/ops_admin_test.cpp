@@ -251,19 +251,7 @@ TEST_F(AdminOpsTest, ServiceFailuresPassThrough) {
         [] { return tarn_client_admin(nullptr, "custom", nullptr, nullptr); },
         [] { return tarn_client_job_control(nullptr, "J", nullptr); },
     };
-    for (const auto &op : ops) {
-        io_.push(reply(500, R"({"error":"bad","rows":[[1]]})"));
-        EXPECT_EQ(op(), -1);
-        EXPECT_STREQ(tarn_client_last_error(), "HTTP 500: bad");
-        EXPECT_EQ(tarn_client_row_count(), -1);
-        io_.push(tarn_test::failure(""));
-        EXPECT_EQ(op(), -1);
-        EXPECT_STREQ(tarn_client_last_error(), "transport failure");
-        io_.push(reply(200, "plain text"));
-        EXPECT_EQ(op(), 0);
-        EXPECT_STREQ(tarn_client_result(), "plain text");
-        EXPECT_EQ(tarn_client_row_count(), -1);
-    }
+    for (const auto &op : ops) expect_outcomes_pass_through(op, "");
     EXPECT_EQ(io_.calls().size(), 3 * std::size(ops));
 }
 
