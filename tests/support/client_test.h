@@ -48,6 +48,19 @@ protected:
         EXPECT_EQ(tarn_client_row_count(), -1);
     }
 
+    // After a successful call leaves a reply and a grid, op is refused with
+    // error: nothing is sent and nothing of the earlier reply is left.
+    void expect_rejected(const std::function<int()> &op, const char *error) {
+        io_.push(reply(200, R"({"rows":[[1]]})"));
+        ASSERT_EQ(tarn_client_ping(), 0);
+        io_.clear_calls();
+        EXPECT_EQ(op(), -1);
+        EXPECT_STREQ(tarn_client_last_error(), error);
+        EXPECT_TRUE(io_.calls().empty());
+        EXPECT_STREQ(tarn_client_result(), "");
+        EXPECT_EQ(tarn_client_row_count(), -1);
+    }
+
     FakeIo io_;
 };
 

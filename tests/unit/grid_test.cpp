@@ -16,16 +16,6 @@ using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
-class GridTest : public ClientTest {
-protected:
-    // Stores `json` as the reply of a successful operation.
-    void load(const std::string &json) {
-        io_.push(reply(200, json));
-        ASSERT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
-        ASSERT_EQ(tarn_client_result(), json);
-    }
-};
-
 struct Cell {
     int row;
     int col;
@@ -37,6 +27,27 @@ struct GridCase {
     int rows;
     int cols;
     std::vector<Cell> cells;
+};
+
+class GridTest : public ClientTest {
+protected:
+    // Stores `json` as the reply of a successful operation.
+    void load(const std::string &json) {
+        io_.push(reply(200, json));
+        ASSERT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
+        ASSERT_EQ(tarn_client_result(), json);
+    }
+
+    // Loads the case's reply and checks its counts and cells.
+    void check(const GridCase &c) {
+        SCOPED_TRACE(c.reply);
+        load(c.reply);
+        EXPECT_EQ(tarn_client_row_count(), c.rows);
+        EXPECT_EQ(tarn_client_col_count(), c.cols);
+        for (const auto &cell : c.cells)
+            EXPECT_EQ(tarn_client_cell(cell.row, cell.col), cell.want)
+                << "(" << cell.row << "," << cell.col << ")";
+    }
 };
 
 TEST_F(GridTest, LocatesTheGridAndReadsCells) {
@@ -93,15 +104,7 @@ TEST_F(GridTest, LocatesTheGridAndReadsCells) {
         {"", -1, -1, {}},
         {"rows: not json", -1, -1, {}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.reply);
-        load(c.reply);
-        EXPECT_EQ(tarn_client_row_count(), c.rows);
-        EXPECT_EQ(tarn_client_col_count(), c.cols);
-        for (const auto &cell : c.cells)
-            EXPECT_EQ(tarn_client_cell(cell.row, cell.col), cell.want)
-                << "(" << cell.row << "," << cell.col << ")";
-    }
+    for (const auto &c : cases) check(c);
 }
 
 TEST_F(GridTest, OddShapes) {
@@ -146,15 +149,7 @@ TEST_F(GridTest, OddShapes) {
          3,
          {{0, 0, "{}"}, {0, 1, "[]"}, {0, 2, R"({"a":{"b":[null,false]}})"}}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.reply);
-        load(c.reply);
-        EXPECT_EQ(tarn_client_row_count(), c.rows);
-        EXPECT_EQ(tarn_client_col_count(), c.cols);
-        for (const auto &cell : c.cells)
-            EXPECT_EQ(tarn_client_cell(cell.row, cell.col), cell.want)
-                << "(" << cell.row << "," << cell.col << ")";
-    }
+    for (const auto &c : cases) check(c);
 }
 
 TEST_F(GridTest, NumberForms) {
