@@ -1,12 +1,16 @@
 // do_request: the one road from an operation to the service and back.
 #include <yyjson.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "encode.h"
 #include "state.h"
+#include "transport/exchange_limits.h"
+#include "transport/trace.h"
 
 namespace tarn {
 namespace {
@@ -95,9 +99,15 @@ int32_t store_result(const char *body) {
     return 0;
 }
 
+long elapsed_ms(std::chrono::steady_clock::time_point since) {
+    auto d = std::chrono::steady_clock::now() - since;
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
 }  // namespace
 
 int32_t do_request(int32_t method, const char *path, const char *query, const char *body) {
+    s_http_status = 0;
     if (s_io == nullptr) s_io = default_io();
     const tarn_client_io *io = s_io;
     if (io->get == nullptr || io->post == nullptr) {
@@ -121,6 +131,16 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
     build_headers(headers, body != nullptr);
     const char *hdr = headers[0] != '\0' ? headers : nullptr;
 
+    const char *verb = method == kGet ? "GET" : "POST";
+    if (trace::on()) trace::line(trace::kInfo, std::string(verb) + " " + url);
+    if (limits::expired()) {
+        // An earlier exchange of this operation used up the time.
+        trace::linef(trace::kInfo, "not sent: %s", limits::timeout_message());
+        set_error(limits::timeout_message());
+        return -1;
+    }
+    auto started = std::chrono::steady_clock::now();
+
     char *out_body = nullptr;
     char *out_error = nullptr;
     int32_t status = 0;
@@ -131,8 +151,13 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
         rc = io->post(io->user_data, url, body != nullptr ? body : "", hdr, &out_body, &status,
                       &out_error);
 
+    s_http_status = rc == 0 ? status : 0;
     if (rc != 0) {
-        set_error(absent(out_error) ? "transport failure" : out_error);
+        const char *why = absent(out_error) ? "transport failure" : out_error;
+        // Whatever the backend saw fail, the limit is what ended it.
+        if (limits::expired()) why = limits::timeout_message();
+        trace::linef(trace::kInfo, "failed after %ld ms: %s", elapsed_ms(started), why);
+        set_error(why);
         release(io, out_error);
         // A backend should hand out no body with a failure; if one does
         // anyway, it still comes back exactly once.
@@ -140,6 +165,10 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
         return -1;
     }
     release(io, out_error);
+    if (trace::on())
+        trace::linef(trace::kInfo, "HTTP %ld, %lu bytes in %ld ms", static_cast<long>(status),
+                     static_cast<unsigned long>(out_body != nullptr ? strlen(out_body) : 0),
+                     elapsed_ms(started));
 
     int32_t result;
     if (status >= 200 && status <= 299) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "state.h"
+#include "transport/exchange_limits.h"
 
 namespace tarn {
 
@@ -19,6 +20,7 @@ yyjson_doc *s_grid_doc;
 yyjson_val *s_grid_rows;
 char **s_col_names;
 int s_ncol;
+int32_t s_http_status;
 
 void *(*mem_malloc)(size_t) = malloc;
 void *(*mem_realloc)(void *, size_t) = realloc;
@@ -40,6 +42,8 @@ void clear_state() {
     s_cell[0] = '\0';
     if (s_result != nullptr) s_result[0] = '\0';
     drop_grid();
+    s_http_status = 0;
+    limits::begin_operation();
 }
 
 }  // namespace tarn

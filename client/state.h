@@ -35,6 +35,8 @@ extern yyjson_doc *s_grid_doc;
 extern yyjson_val *s_grid_rows;
 extern char **s_col_names;
 extern int s_ncol;
+// Status of the last exchange; 0 until a response arrives.
+extern int32_t s_http_status;
 
 // Heap hooks, so tests can make an allocation fail on demand.
 extern void *(*mem_malloc)(size_t);

@@ -10,6 +10,9 @@ extern const tarn_client_io drumvale_io_curl;
 // WinHTTP, on Windows (io_winhttp.cpp).
 extern const tarn_client_io drumvale_io_winhttp;
 
+// The default backend and its version, as "libcurl/7.88.1" or "WinHTTP".
+const char *backend_label();
+
 // Idle limits of the libcurl backend, in milliseconds. They are variables
 // only so that tests can shorten them; nothing else writes them.
 struct CurlTimeouts {

@@ -12,6 +12,8 @@
 
 #include "tarn_client.h"
 #include "transport/backends.h"
+#include "transport/curl_hooks.h"
+#include "transport/trace.h"
 #include "transport/wire.h"
 
 namespace tarn {
@@ -71,6 +73,7 @@ struct Exchange {
     CURL *curl = nullptr;
     curl_slist *headers = nullptr;
     Hop hop;
+    char errbuf[CURL_ERROR_SIZE] = "";
 
     Exchange() = default;
     Exchange(const Exchange &) = delete;
@@ -364,7 +367,8 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
     if (ex.curl == nullptr) return kOpenFailed;
     ex.headers = request_headers(headers);
     if (!configure(ex.curl, url, ex.headers, &ex.hop) ||
-        !set_method(ex.curl, method, body, &ex.hop))
+        !set_method(ex.curl, method, body, &ex.hop) ||
+        !tarn::curl_hooks::attach(ex.curl, ex.errbuf))
         return kOpenFailed;
 
     // Redirects are followed here rather than by libcurl, which fails the
@@ -372,8 +376,13 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
     // back the redirect it did not take.
     for (int redirects = 0;; ++redirects) {
         start_hop(ex);
+        // Past the caller's time limit the core reports it, whatever we say.
+        if (!tarn::curl_hooks::apply_deadline(ex.curl)) return kSendFailed;
         CURLcode rc = curl_easy_perform(ex.curl);
-        if (rc != CURLE_OK) return failure_for(ex.hop, rc);
+        if (rc != CURLE_OK) {
+            tarn::curl_hooks::trace_failure(rc, ex.errbuf, ex.hop.stall != Stall::kNone);
+            return failure_for(ex.hop, rc);
+        }
         // libcurl takes a connection closed inside the header block as the
         // end of the response; no complete reply arrived.
         if (!ex.hop.headers_done) return kReceiveFailed;
@@ -393,6 +402,7 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
         if (redirects == kMaxRedirects) return kReceiveFailed;
         bool cross_origin = strcmp(target.origin, hop_target.origin) != 0;
         if (!redirect(ex, code, next, &method, cross_origin)) return kSendFailed;
+        tarn::trace::linef(tarn::trace::kInfo, "following redirect %ld to %.1900s", code, next);
         target = hop_target;
     }
 }

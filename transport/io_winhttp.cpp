@@ -9,6 +9,7 @@
 
 #include "tarn_client.h"
 #include "transport/backends.h"
+#include "transport/winhttp_hooks.h"
 #include "transport/wire.h"
 
 // Older mingw-w64 headers predate automatic proxy configuration.
@@ -80,6 +81,7 @@ const char *read_body(Exchange &ex) {
     char scratch[kReadCap];  // one buffer serves every read of the call
     for (;;) {
         DWORD avail = 0;
+        if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReadData failed";
         if (!WinHttpQueryDataAvailable(ex.request, &avail)) return "WinHttpReadData failed";
         if (avail == 0) break;
         DWORD got = 0;
@@ -125,6 +127,8 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     ex.session = open_session();
     if (ex.session == nullptr) return "WinHttpOpen failed";
     WinHttpSetTimeouts(ex.session, 10000, 10000, 30000, 300000);
+    // Past the caller's time limit the core reports it, whatever we say.
+    if (!tarn::winhttp_hooks::apply_deadline(ex.session)) return "WinHttpOpen failed";
 
     ex.connection = WinHttpConnect(ex.session, host, parts.nPort, 0);
     if (ex.connection == nullptr) return "WinHttpConnect failed";
@@ -132,6 +136,7 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     ex.request = WinHttpOpenRequest(ex.connection, verb, path, nullptr, WINHTTP_NO_REFERER,
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, https ? WINHTTP_FLAG_SECURE : 0);
     if (ex.request == nullptr) return "WinHttpOpenRequest failed";
+    tarn::winhttp_hooks::watch_redirects(ex.request);
     if (https) {
         DWORD flags = kSecurityFlags;
         WinHttpSetOption(ex.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
@@ -142,10 +147,18 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
 
     DWORD body_len = body != nullptr ? static_cast<DWORD>(strlen(body)) : 0;
     void *optional = body != nullptr ? const_cast<char *>(body) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(ex.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, body_len,
-                            body_len, 0))
+    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpSendRequest failed";
+    BOOL sent = WinHttpSendRequest(ex.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, body_len,
+                                   body_len, 0);
+    DWORD send_error = GetLastError();
+    tarn::winhttp_hooks::trace_sent(ex.request);
+    if (!sent) {
+        SetLastError(send_error);
         return "WinHttpSendRequest failed";
+    }
+    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReceiveResponse failed";
     if (!WinHttpReceiveResponse(ex.request, nullptr)) return "WinHttpReceiveResponse failed";
+    tarn::winhttp_hooks::trace_received(ex.request);
 
     DWORD code = 0;
     DWORD size = sizeof code;
@@ -169,6 +182,7 @@ int32_t wh_request(const char *url, const wchar_t *verb, const char *body, const
     Exchange ex;
     int32_t status = 0;
     const char *failure = exchange(ex, url, verb, body, headers, &status);
+    if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
     if (failure == nullptr && status >= 1) {
         // An empty body is handed out as "" (null only if that byte can't be had).
         *out_body = tarn::wire::body_take(&ex.body);

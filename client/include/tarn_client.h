@@ -102,6 +102,39 @@ TARN_API const char *tarn_client_result(void);
 TARN_API const char *tarn_client_last_error(void);
 
 /* ==================================================================== */
+/* Diagnostics: status, time limit, trace, version                       */
+/* ==================================================================== */
+
+/** HTTP status of the last exchange of the last operation; 0 when no
+    response arrived (transport failure, time limit, or nothing sent). */
+TARN_API int32_t tarn_client_http_status(void);
+
+/** Limits all exchanges of one operation together (both requests of an
+    admin fallback share it) to `seconds`; 0, the default, keeps the
+    transport's own timeouts. On expiry the operation fails with "timed out
+    after N s". Binds the built-in transports; a caller-installed table is
+    not interrupted, but no request starts once the limit has passed.
+    Returns 0, or -1 for a negative value ("invalid time limit"). */
+TARN_API int32_t tarn_client_set_max_time(int32_t seconds);
+
+/** Receives one trace line: NUL-terminated, no newline, starting with
+    "* " (information), "> " (sent) or "< " (received). */
+typedef void (*tarn_client_trace_fn)(void *user_data, const char *line);
+
+/** Installs a trace sink (NULL turns tracing off). Every exchange traces
+    its URL and then its status, size and time or its failure; the built-in
+    transports add the request and reply headers, redirects followed and
+    the system's reason for a failure. A caller-installed table gets only
+    the former. The `pwd` query value and credential header values show as
+    "***". The line is valid only during the call. */
+TARN_API void tarn_client_set_trace(tarn_client_trace_fn fn, void *user_data);
+
+/** One line naming the library version, the transport with its version and
+    the JSON reader's version, e.g. "tarn-client 1.0.0 libcurl/7.88.1
+    yyjson/0.10.0". Never NULL. */
+TARN_API const char *tarn_client_version(void);
+
+/* ==================================================================== */
 /* Result grid                                                           */
 /* ==================================================================== */
 

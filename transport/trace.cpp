@@ -1,0 +1,103 @@
+// Trace sink and credential masking.
+#include "transport/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace tarn::trace {
+
+namespace {
+
+tarn_client_trace_fn sink_fn = nullptr;
+void *sink_data = nullptr;
+
+constexpr std::string_view kHidden = "***";
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+bool is_credential_header(std::string_view name) {
+    for (std::string_view secret : {"X-Bot-Password", "Authorization", "Proxy-Authorization"})
+        if (same_name(name, secret)) return true;
+    return false;
+}
+
+// Every "pwd=" that starts a query parameter loses its value.
+std::string mask_pwd(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t at = text.find("pwd=", i);
+        if (at == std::string_view::npos) break;
+        size_t value = at + 4;
+        out.append(text, i, value - i);
+        i = value;
+        if (at == 0 || (text[at - 1] != '?' && text[at - 1] != '&')) continue;
+        size_t end = text.find_first_of("& #\r\n", value);
+        if (end == std::string_view::npos) end = text.size();
+        out.append(kHidden);
+        i = end;
+    }
+    out.append(text, i);
+    return out;
+}
+
+}  // namespace
+
+void set_sink(tarn_client_trace_fn fn, void *user_data) {
+    sink_fn = fn;
+    sink_data = fn != nullptr ? user_data : nullptr;
+}
+
+bool on() {
+    return sink_fn != nullptr;
+}
+
+std::string mask(std::string_view text) {
+    size_t colon = text.find(':');
+    if (colon != std::string_view::npos && is_credential_header(text.substr(0, colon)))
+        return std::string(text.substr(0, colon + 1)) + " " + std::string(kHidden);
+    return mask_pwd(text);
+}
+
+void line(Kind kind, std::string_view text) {
+    if (sink_fn == nullptr) return;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    std::string out{static_cast<char>(kind), ' '};
+    out += mask(text);
+    sink_fn(sink_data, out.c_str());
+}
+
+void linef(Kind kind, const char *fmt, ...) {
+    if (sink_fn == nullptr) return;
+    char buf[2048];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0) return;
+    line(kind, buf);
+}
+
+void lines(Kind kind, std::string_view block) {
+    if (sink_fn == nullptr) return;
+    while (!block.empty()) {
+        size_t nl = block.find('\n');
+        std::string_view one = block.substr(0, nl);
+        if (!one.empty() && one.back() == '\r') one.remove_suffix(1);
+        if (!one.empty()) line(kind, one);
+        if (nl == std::string_view::npos) break;
+        block.remove_prefix(nl + 1);
+    }
+}
+
+}  // namespace tarn::trace

@@ -1,0 +1,32 @@
+// The caller's trace sink, shared by the core and the library's own
+// backends. Every line passes through line(), which masks credentials, so
+// no caller of it needs to.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "tarn_client.h"
+
+namespace tarn::trace {
+
+enum Kind : char { kInfo = '*', kSent = '>', kReceived = '<' };
+
+void set_sink(tarn_client_trace_fn fn, void *user_data);
+
+// A sink is set; callers skip formatting work otherwise.
+bool on();
+
+// One line to the sink: "K " in front, trailing CR and LF dropped, the
+// `pwd` query value and credential header values replaced by "***".
+void line(Kind kind, std::string_view text);
+void linef(Kind kind, const char *fmt, ...);
+
+// Each non-empty line of a block separated by "\n" or "\r\n".
+void lines(Kind kind, std::string_view block);
+
+// The masking that line() applies.
+std::string mask(std::string_view text);
+
+}  // namespace tarn::trace

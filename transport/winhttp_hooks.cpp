@@ -1,0 +1,107 @@
+// WinHTTP's side of the trace and the time limit, and its label.
+#include "transport/winhttp_hooks.h"
+
+#include <string>
+
+#include "transport/backends.h"
+#include "transport/exchange_limits.h"
+#include "transport/trace.h"
+
+namespace tarn {
+
+const char *backend_label() {
+    // WinHTTP ships with the system and reports no version of its own.
+    return "WinHTTP";
+}
+
+}  // namespace tarn
+
+namespace tarn::winhttp_hooks {
+
+namespace {
+
+// The defaults every call starts with, in milliseconds.
+constexpr int kResolveMs = 10000;
+constexpr int kConnectMs = 10000;
+constexpr int kSendMs = 30000;
+constexpr int kReceiveMs = 300000;
+
+std::string utf8(const wchar_t *wide, int units) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, units, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// A header set of the request, as one CRLF-separated text.
+std::string raw_headers(HINTERNET request, DWORD which) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &size, WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
+    std::wstring wide(size / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, wide.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return {};
+    return utf8(wide.c_str(), static_cast<int>(size / sizeof(wchar_t)));
+}
+
+void CALLBACK on_status(HINTERNET request, DWORD_PTR /*context*/, DWORD status, LPVOID info,
+                        DWORD /*length*/) {
+    if (status != WINHTTP_CALLBACK_STATUS_REDIRECT || info == nullptr) return;
+    DWORD code = 0;
+    DWORD size = sizeof code;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+    std::string to = utf8(static_cast<const wchar_t *>(info), -1);
+    if (!to.empty() && to.back() == '\0') to.pop_back();
+    trace::line(trace::kInfo, "following redirect " +
+                                  std::to_string(static_cast<unsigned long>(code)) + " to " + to);
+}
+
+}  // namespace
+
+bool apply_deadline(HINTERNET h) {
+    if (!limits::active()) return true;
+    long left = limits::remaining_ms();
+    if (left <= 0) return false;
+    // 0 would mean "no timeout" to WinHTTP; left is at least 1 here.
+    auto cap = [left](int ms) { return left < ms ? static_cast<int>(left) : ms; };
+    WinHttpSetTimeouts(h, cap(kResolveMs), cap(kConnectMs), cap(kSendMs), cap(kReceiveMs));
+    return true;
+}
+
+void watch_redirects(HINTERNET request) {
+    if (!trace::on()) return;
+    WinHttpSetStatusCallback(request, on_status, WINHTTP_CALLBACK_FLAG_REDIRECT, 0);
+}
+
+void trace_sent(HINTERNET request) {
+    if (!trace::on()) return;
+    trace::lines(trace::kSent, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF |
+                                                        WINHTTP_QUERY_FLAG_REQUEST_HEADERS));
+}
+
+void trace_received(HINTERNET request) {
+    if (!trace::on()) return;
+    trace::lines(trace::kReceived, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF));
+}
+
+void trace_failure(const char *step, DWORD error) {
+    if (!trace::on()) return;
+    if (error == 0) {
+        trace::line(trace::kInfo, step);
+        return;
+    }
+    char text[512] = "";
+    DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        GetModuleHandleA("winhttp.dll"), error, 0, text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
+        text[--n] = '\0';
+    trace::linef(trace::kInfo, "%s: WinHTTP error %lu: %s", step, static_cast<unsigned long>(error),
+                 n > 0 ? text : "(no system text)");
+}
+
+}  // namespace tarn::winhttp_hooks
