@@ -69,6 +69,10 @@ bool apply_deadline(HINTERNET h) {
     // 0 would mean "no timeout" to WinHTTP; left is at least 1 here.
     auto cap = [left](int ms) { return left < ms ? static_cast<int>(left) : ms; };
     WinHttpSetTimeouts(h, cap(kResolveMs), cap(kConnectMs), cap(kSendMs), cap(kReceiveMs));
+    // The wait for the reply's headers has a limit of its own; a session
+    // handle refuses it, which is harmless.
+    DWORD headers_ms = static_cast<DWORD>(cap(kReceiveMs));
+    WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headers_ms, sizeof headers_ms);
     return true;
 }
 
