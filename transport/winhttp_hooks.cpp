@@ -60,6 +60,25 @@ void CALLBACK on_status(HINTERNET request, DWORD_PTR /*context*/, DWORD status, 
                                   std::to_string(static_cast<unsigned long>(code)) + " to " + to);
 }
 
+// Names of the failures seen most, for a system without the message texts
+// (Wine has none for WinHTTP's codes).
+const char *error_name(DWORD error) {
+    static const struct {
+        DWORD code;
+        const char *name;
+    } kNames[] = {
+        {ERROR_WINHTTP_TIMEOUT, "ERROR_WINHTTP_TIMEOUT"},
+        {ERROR_WINHTTP_NAME_NOT_RESOLVED, "ERROR_WINHTTP_NAME_NOT_RESOLVED"},
+        {ERROR_WINHTTP_CANNOT_CONNECT, "ERROR_WINHTTP_CANNOT_CONNECT"},
+        {ERROR_WINHTTP_CONNECTION_ERROR, "ERROR_WINHTTP_CONNECTION_ERROR"},
+        {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "ERROR_WINHTTP_INVALID_SERVER_RESPONSE"},
+        {ERROR_WINHTTP_SECURE_FAILURE, "ERROR_WINHTTP_SECURE_FAILURE"},
+    };
+    for (const auto &n : kNames)
+        if (n.code == error) return n.name;
+    return "no system text";
+}
+
 }  // namespace
 
 bool apply_deadline(HINTERNET h) {
@@ -105,7 +124,7 @@ void trace_failure(const char *step, DWORD error) {
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
         text[--n] = '\0';
     trace::linef(trace::kInfo, "%s: WinHTTP error %lu: %s", step, static_cast<unsigned long>(error),
-                 n > 0 ? text : "(no system text)");
+                 n > 0 ? text : error_name(error));
 }
 
 }  // namespace tarn::winhttp_hooks
