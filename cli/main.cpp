@@ -1,8 +1,11 @@
 // tarn: one command line becomes one request to the management service.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
+#include "input.h"
+#include "output.h"
+#include "plan.h"
 #include "tarn_client.h"
 
 #ifdef _WIN32
@@ -12,6 +15,9 @@
 
 namespace {
 
+using tarn_cli::Plan;
+using tarn_cli::Step;
+
 constexpr const char *kUsage = "see source header for usage; run --help-commands for the list\n";
 constexpr const char *kCommandList =
     "commands: ping connections save-connection delete-connection\n"
@@ -19,91 +25,58 @@ constexpr const char *kCommandList =
     " editgrid-apply script activity kill storage storage-post\n"
     " admin job  (each --host URL first; env TARN_HOST/TARN_NODE_PWD/TARN_NODE_JWT)\n";
 
-constexpr int kPreviewRows = 20;
-constexpr int kPreviewCols = 32;
-
-// The words after the command word; an optional word that is missing
-// reads as the empty text.
-struct Args {
-    char **words;  // words[0] is the command word
-    int count;     // entries in words, command word included
-
-    const char *text(int i) const { return i < count ? words[i] : ""; }
-    const char *text_or_null(int i) const { return i < count ? words[i] : nullptr; }
-    int number(int i, int absent_value) const { return i < count ? atoi(words[i]) : absent_value; }
-};
-
-struct Command {
-    const char *word;
-    int needed;  // words required after the command word
-    int (*run)(const Args &a);
-};
-
-const Command kCommands[] = {
-    {"ping", 0, [](const Args &) { return tarn_client_ping(); }},
-    {"connections", 0, [](const Args &) { return tarn_client_list_connections(); }},
-    {"save-connection", 1, [](const Args &a) { return tarn_client_save_connection(a.text(1)); }},
-    {"delete-connection", 1,
-     [](const Args &a) { return tarn_client_delete_connection(a.text(1)); }},
-    {"test-connection", 1, [](const Args &a) { return tarn_client_test_connection(a.text(1)); }},
-    {"tree", 2,
-     [](const Args &a) {
-         return tarn_client_tree(a.text(1), a.text(2), a.text(3), a.text(4), a.text(5));
-     }},
-    {"query", 3,
-     [](const Args &a) {
-         return tarn_client_query(a.text(1), a.text(2), a.text(3), a.number(4, 0), a.number(5, 0),
-                                  a.text(6));
-     }},
-    {"cancel", 2, [](const Args &a) { return tarn_client_cancel(a.text(1), a.text(2)); }},
-    {"cancel-spid", 2,
-     [](const Args &a) { return tarn_client_cancel_spid(a.text(1), a.number(2, 0)); }},
-    {"editgrid-load", 4,
-     [](const Args &a) {
-         return tarn_client_editgrid_load(a.text(1), a.text(2), a.text(3), a.text(4),
-                                          a.number(5, 200));
-     }},
-    {"editgrid-apply", 1, [](const Args &a) { return tarn_client_editgrid_apply(a.text(1)); }},
-    {"script", 3,
-     [](const Args &a) {
-         return tarn_client_script(a.text(1), a.text(2), a.text(3), a.text(4), a.text(5),
-                                   a.text(6));
-     }},
-    {"activity", 1,
-     [](const Args &a) { return tarn_client_activity(a.text(1), a.text_or_null(2)); }},
-    {"kill", 2, [](const Args &a) { return tarn_client_activity_kill(a.text(1), a.number(2, 0)); }},
-    {"storage", 2,
-     [](const Args &a) { return tarn_client_storage(a.text(1), a.text(2), a.text(3)); }},
-    {"storage-post", 2,
-     [](const Args &a) { return tarn_client_storage_post(a.text(1), a.text(2)); }},
-    {"admin", 2,
-     [](const Args &a) { return tarn_client_admin(a.text(1), a.text(2), a.text(3), a.text(4)); }},
-    {"job", 3,
-     [](const Args &a) { return tarn_client_job_control(a.text(1), a.text(2), a.text(3)); }},
-};
-
-bool is_help(const char *word) {
-    return strcmp(word, "--help") == 0 || strcmp(word, "-h") == 0 || strcmp(word, "help") == 0 ||
-           strcmp(word, "--help-commands") == 0;
+void print_command_help(const tarn_cli::Command &c) {
+    fputs(tarn_cli::usage_line(c).c_str(), stdout);
+    fputs(c.help, stdout);
 }
 
-const Command *find_command(const Args &a) {
-    for (const Command &c : kCommands)
-        if (strcmp(a.words[0], c.word) == 0) return a.count - 1 >= c.needed ? &c : nullptr;
-    return nullptr;
-}
-
-void print_preview() {
-    int rows = tarn_client_row_count();
-    int cols = tarn_client_col_count();
-    printf("# grid: %d rows x %d cols\n", rows, cols);
-    int show_rows = rows < kPreviewRows ? rows : kPreviewRows;
-    int show_cols = cols < kPreviewCols ? cols : kPreviewCols;
-    for (int r = 0; r < show_rows; ++r) {
-        for (int c = 0; c < show_cols; ++c)
-            printf("%s%s", c == 0 ? "" : "\t", tarn_client_cell(r, c));
-        fputs("\n", stdout);
+// Replaces a "-" or "@PATH" word by the text it names; false after
+// printing why it cannot be read.
+bool read_file_word(Plan &plan, std::string *text) {
+    auto pos = static_cast<size_t>(plan.command->file_word);
+    if (pos == 0 || pos >= plan.words.size()) return true;
+    std::string error;
+    if (!tarn_cli::read_word_source(plan.words[pos], text, &error)) return true;
+    if (!error.empty()) {
+        fputs(error.c_str(), stderr);
+        return false;
     }
+    plan.words[pos] = text->c_str();
+    return true;
+}
+
+int run(Plan &plan) {
+    if (tarn_client_init() != 0) {
+        fprintf(stderr, "init failed: %s\n", tarn_client_last_error());
+        return 1;
+    }
+    tarn_client_set_host(plan.host != nullptr && plan.host[0] != '\0' ? plan.host
+                                                                      : getenv("TARN_HOST"));
+    // Read both before setting either.
+    const char *pwd = getenv("TARN_NODE_PWD");
+    const char *jwt = getenv("TARN_NODE_JWT");
+    if (pwd != nullptr) tarn_client_set_password(pwd);
+    if (jwt != nullptr) tarn_client_set_jwt(jwt);
+
+    int status = 0;
+    std::string file_text;
+    if (plan.step == Step::Unknown) {
+        fprintf(stderr, "unknown/incomplete command: %s\n", plan.words[0]);
+        if (plan.command != nullptr) fputs(tarn_cli::usage_line(*plan.command).c_str(), stderr);
+        status = 2;
+    } else if (!read_file_word(plan, &file_text)) {
+        status = 2;
+    } else {
+        const tarn_cli::Args args{plan.words.data(), static_cast<int>(plan.words.size())};
+        if (plan.command->run(args) != 0) {
+            tarn_cli::print_error_line(tarn_client_last_error());
+            status = 1;
+        } else {
+            tarn_cli::print_result(plan.format);
+        }
+    }
+    tarn_client_cleanup();
+    return status;
 }
 
 }  // namespace
@@ -114,68 +87,26 @@ int main(int argc, char **argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
-    if (argc <= 1) {
-        fputs(kUsage, stderr);
-        return 2;
+    Plan plan = tarn_cli::make_plan(argc, argv);
+    switch (plan.step) {
+        case Step::Usage:
+            fputs(kUsage, stderr);
+            return 2;
+        case Step::UsageError:
+            fputs(plan.error.c_str(), stderr);
+            return 2;
+        case Step::CommandList:
+            fputs(kCommandList, stderr);
+            return 0;
+        case Step::CommandHelp:
+            print_command_help(*plan.command);
+            return 0;
+        case Step::Version:
+            printf("tarn %s\n", TARN_PROGRAM_VERSION);
+            return 0;
+        case Step::Unknown:
+        case Step::Run:
+            break;
     }
-
-    // The word list holds references to argv, minus every "--host URL" pair.
-    auto **words = static_cast<char **>(malloc(sizeof(char *) * static_cast<size_t>(argc)));
-    if (words == nullptr) {
-        fputs("out of memory\n", stderr);
-        return 1;
-    }
-    int count = 0;
-    const char *host = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--host") == 0 && i + 1 < argc) {
-            host = argv[++i];
-            continue;
-        }
-        words[count++] = argv[i];
-    }
-    if (count == 0) {  // only --host pairs: there is no command word
-        free(words);
-        fputs(kUsage, stderr);
-        return 2;
-    }
-    const Args args{words, count};
-
-    if (is_help(words[0])) {
-        fputs(kCommandList, stderr);
-        free(words);
-        return 0;
-    }
-
-    if (tarn_client_init() != 0) {
-        fprintf(stderr, "init failed: %s\n", tarn_client_last_error());
-        free(words);
-        return 1;
-    }
-    tarn_client_set_host(host != nullptr && host[0] != '\0' ? host : getenv("TARN_HOST"));
-    // Read both before setting either.
-    const char *pwd = getenv("TARN_NODE_PWD");
-    const char *jwt = getenv("TARN_NODE_JWT");
-    if (pwd != nullptr) tarn_client_set_password(pwd);
-    if (jwt != nullptr) tarn_client_set_jwt(jwt);
-
-    const Command *cmd = find_command(args);
-    if (cmd == nullptr) {
-        fprintf(stderr, "unknown/incomplete command: %s\n", words[0]);
-        free(words);
-        tarn_client_cleanup();
-        return 2;
-    }
-    if (cmd->run(args) != 0) {
-        fprintf(stderr, "ERROR: %s\n", tarn_client_last_error());
-        free(words);
-        tarn_client_cleanup();
-        return 1;
-    }
-
-    printf("%s\n", tarn_client_result());
-    if (tarn_client_row_count() >= 0) print_preview();
-    free(words);
-    tarn_client_cleanup();
-    return 0;
+    return run(plan);
 }

@@ -156,6 +156,7 @@ void drop_grid() {
         s_col_names = nullptr;
     }
     s_ncol = 0;
+    drop_cell_copies();
 }
 
 void parse_grid() {
@@ -186,6 +187,23 @@ void parse_grid() {
     if (yyjson_is_arr(cols)) take_column_names(cols);
 }
 
+yyjson_val *grid_row(int row) {
+    if (s_grid_rows == nullptr || row < 0 || static_cast<size_t>(row) >= s_row_count)
+        return nullptr;
+    return row_at(static_cast<size_t>(row));
+}
+
+yyjson_val *cell_value(int row, int col) {
+    yyjson_val *r = grid_row(row);
+    if (r == nullptr || col < 0) return nullptr;
+    if (yyjson_is_arr(r))
+        return static_cast<size_t>(col) < yyjson_arr_size(r)
+                   ? yyjson_arr_get(r, static_cast<size_t>(col))
+                   : nullptr;
+    if (yyjson_is_obj(r)) return object_cell(r, col);
+    return nullptr;
+}
+
 }  // namespace tarn
 
 using namespace tarn;
@@ -208,16 +226,7 @@ TARN_API int tarn_client_col_count(void) {
 
 TARN_API const char *tarn_client_cell(int row, int col) {
     s_cell[0] = '\0';
-    if (s_grid_rows == nullptr || row < 0 || col < 0 || static_cast<size_t>(row) >= s_row_count)
-        return s_cell;
-    yyjson_val *r = row_at(static_cast<size_t>(row));
-    yyjson_val *v = nullptr;
-    if (yyjson_is_arr(r)) {
-        if (static_cast<size_t>(col) < yyjson_arr_size(r))
-            v = yyjson_arr_get(r, static_cast<size_t>(col));
-    } else if (yyjson_is_obj(r)) {
-        v = object_cell(r, col);
-    }
+    yyjson_val *v = cell_value(row, col);
     if (v != nullptr) render_cell(v);
     return s_cell;
 }

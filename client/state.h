@@ -58,6 +58,13 @@ const tarn_client_io *default_io();
 void drop_grid();
 void parse_grid();
 
+// Grid lookups shared by the cell readers (grid.cpp): nullptr when absent.
+yyjson_val *grid_row(int row);
+yyjson_val *cell_value(int row, int col);
+
+// Releases the whole-cell texts (grid_cells.cpp).
+void drop_cell_copies();
+
 // Null and "" are both an absent argument.
 inline bool absent(const char *s) {
     return s == nullptr || *s == '\0';

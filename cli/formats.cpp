@@ -1,0 +1,226 @@
+// The whole grid as table, CSV, TSV or JSON lines. Each writer reads cell
+// by cell and writes as it goes: nothing but column widths is kept.
+#include <cstring>
+#include <vector>
+
+#include "output.h"
+#include "tarn_client.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace tarn_cli {
+namespace {
+
+constexpr size_t kLabelCap = 16;
+
+int terminal_width() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+#endif
+    return 80;
+}
+
+// Screen columns of one byte sequence as the table writes it: one per
+// UTF-8 character, the escape's length for a control byte.
+size_t display_width(const char *s, size_t n) {
+    size_t w = 0;
+    for (size_t i = 0; i < n; ++i) {
+        auto b = static_cast<unsigned char>(s[i]);
+        if ((b & 0xC0) == 0x80) continue;
+        if (b == '\t' || b == '\n' || b == '\r')
+            w += 2;
+        else if (b < 0x20 || b == 0x7f)
+            w += 4;
+        else
+            ++w;
+    }
+    return w;
+}
+
+// Writes the cell in `width` columns: padded when `pad`, cut with an
+// ellipsis when wider.
+void put_table_cell(FILE *out, const char *s, size_t n, size_t width, bool pad) {
+    size_t w = display_width(s, n);
+    if (w <= width) {
+        write_escaped(out, s, n);
+        for (; pad && w < width; ++w) fputc(' ', out);
+        return;
+    }
+    size_t used = 0;
+    size_t i = 0;
+    while (i < n) {
+        size_t end = i + 1;
+        while (end < n && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
+        size_t cw = display_width(s + i, end - i);
+        if (used + cw + 1 > width) break;
+        write_escaped(out, s + i, end - i);
+        used += cw;
+        i = end;
+    }
+    fputs("\xe2\x80\xa6", out);  // the ellipsis
+    for (++used; pad && used < width; ++used) fputc(' ', out);
+}
+
+void put_csv_field(FILE *out, const char *s, size_t n) {
+    bool quote = false;
+    for (size_t i = 0; i < n && !quote; ++i)
+        quote = s[i] == ',' || s[i] == '"' || s[i] == '\r' || s[i] == '\n';
+    if (!quote) {
+        fwrite(s, 1, n, out);
+        return;
+    }
+    fputc('"', out);
+    for (size_t i = 0; i < n; ++i) {
+        if (s[i] == '"') fputc('"', out);
+        fputc(s[i], out);
+    }
+    fputc('"', out);
+}
+
+void put_tsv_field(FILE *out, const char *s, size_t n) {
+    size_t start = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const char *esc = s[i] == '\t'   ? "\\t"
+                          : s[i] == '\n' ? "\\n"
+                          : s[i] == '\r' ? "\\r"
+                          : s[i] == '\\' ? "\\\\"
+                                         : nullptr;
+        if (esc == nullptr) continue;
+        fwrite(s + start, 1, i - start, out);
+        fputs(esc, out);
+        start = i + 1;
+    }
+    fwrite(s + start, 1, n - start, out);
+}
+
+void put_json_string(FILE *out, const char *s) {
+    fputc('"', out);
+    for (; *s != '\0'; ++s) {
+        auto b = static_cast<unsigned char>(*s);
+        if (b == '"' || b == '\\')
+            fprintf(out, "\\%c", b);
+        else if (b < 0x20)
+            fprintf(out, "\\u%04x", b);
+        else
+            fputc(b, out);
+    }
+    fputc('"', out);
+}
+
+// Header and rows of a separated-values format.
+void print_separated(FILE *out, char sep, const char *eol,
+                     void (*put)(FILE *, const char *, size_t)) {
+    int rows = tarn_client_row_count();
+    int cols = tarn_client_col_count();
+    char buf[kLabelCap];
+    for (int c = 0; c < cols; ++c) {
+        if (c != 0) fputc(sep, out);
+        const char *label = column_label(c, buf, sizeof buf);
+        put(out, label, strlen(label));
+    }
+    fputs(eol, out);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            if (c != 0) fputc(sep, out);
+            size_t n = 0;
+            const char *cell = tarn_client_cell_text(r, c, &n);
+            put(out, cell, n);
+        }
+        fputs(eol, out);
+    }
+}
+
+}  // namespace
+
+void print_csv(FILE *out) {
+    print_separated(out, ',', "\r\n", put_csv_field);
+}
+
+void print_tsv(FILE *out) {
+    print_separated(out, '\t', "\n", put_tsv_field);
+}
+
+void print_json_lines(FILE *out) {
+    int rows = tarn_client_row_count();
+    int cols = tarn_client_col_count();
+    char buf[kLabelCap];
+    for (int r = 0; r < rows; ++r) {
+        fputc('{', out);
+        bool first = true;
+        for (int c = 0; c < cols; ++c) {
+            size_t n = 0;
+            const char *json = tarn_client_cell_json(r, c, &n);
+            if (n == 0) continue;  // the row has no such cell
+            if (!first) fputc(',', out);
+            first = false;
+            put_json_string(out, column_label(c, buf, sizeof buf));
+            fputc(':', out);
+            fwrite(json, 1, n, out);
+        }
+        fputs("}\n", out);
+    }
+}
+
+void print_table(FILE *out, bool fit_terminal) {
+    int rows = tarn_client_row_count();
+    int cols = tarn_client_col_count();
+    char buf[kLabelCap];
+    std::vector<size_t> width(static_cast<size_t>(cols > 0 ? cols : 0));
+    for (int c = 0; c < cols; ++c) {
+        const char *label = column_label(c, buf, sizeof buf);
+        width[c] = display_width(label, strlen(label));
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            size_t n = 0;
+            const char *cell = tarn_client_cell_text(r, c, &n);
+            size_t w = display_width(cell, n);
+            if (w > width[c]) width[c] = w;
+        }
+    if (fit_terminal && cols > 0) {
+        auto limit = static_cast<size_t>(terminal_width());
+        size_t total = 3 * static_cast<size_t>(cols - 1);
+        for (size_t w : width) total += w;
+        while (total > limit) {
+            size_t widest = 0;
+            for (size_t c = 1; c < width.size(); ++c)
+                if (width[c] > width[widest]) widest = c;
+            if (width[widest] <= 3) break;
+            --width[widest];
+            --total;
+        }
+    }
+    for (int c = 0; c < cols; ++c) {
+        if (c != 0) fputs(" | ", out);
+        const char *label = column_label(c, buf, sizeof buf);
+        put_table_cell(out, label, strlen(label), width[c], c + 1 < cols);
+    }
+    fputc('\n', out);
+    for (int c = 0; c < cols; ++c) {
+        if (c != 0) fputs("-+-", out);
+        for (size_t i = 0; i < width[c]; ++i) fputc('-', out);
+    }
+    fputc('\n', out);
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < cols; ++c) {
+            if (c != 0) fputs(" | ", out);
+            size_t n = 0;
+            const char *cell = tarn_client_cell_text(r, c, &n);
+            put_table_cell(out, cell, n, width[c], c + 1 < cols);
+        }
+        fputc('\n', out);
+    }
+    fprintf(out, "(%d %s)\n", rows, rows == 1 ? "row" : "rows");
+}
+
+}  // namespace tarn_cli

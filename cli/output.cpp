@@ -1,0 +1,97 @@
+// The raw output (reply text and preview) and the choice of format.
+#include "output.h"
+
+#include <cstring>
+
+#include "tarn_client.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace tarn_cli {
+namespace {
+
+constexpr int kPreviewRows = 20;
+constexpr int kPreviewCols = 32;
+
+void print_preview() {
+    int rows = tarn_client_row_count();
+    int cols = tarn_client_col_count();
+    printf("# grid: %d rows x %d cols\n", rows, cols);
+    int show_rows = rows < kPreviewRows ? rows : kPreviewRows;
+    int show_cols = cols < kPreviewCols ? cols : kPreviewCols;
+    for (int r = 0; r < show_rows; ++r) {
+        for (int c = 0; c < show_cols; ++c) {
+            if (c != 0) fputs("\t", stdout);
+            const char *cell = tarn_client_cell(r, c);
+            write_escaped(stdout, cell, strlen(cell));
+        }
+        fputs("\n", stdout);
+    }
+}
+
+}  // namespace
+
+void write_escaped(FILE *out, const char *s, size_t n) {
+    size_t start = 0;
+    for (size_t i = 0; i < n; ++i) {
+        auto b = static_cast<unsigned char>(s[i]);
+        if (b >= 0x20 && b != 0x7f) continue;
+        fwrite(s + start, 1, i - start, out);
+        start = i + 1;
+        if (b == '\t')
+            fputs("\\t", out);
+        else if (b == '\n')
+            fputs("\\n", out);
+        else if (b == '\r')
+            fputs("\\r", out);
+        else
+            fprintf(out, "\\x%02x", b);
+    }
+    fwrite(s + start, 1, n - start, out);
+}
+
+void print_error_line(const char *message) {
+    fputs("ERROR: ", stderr);
+    write_escaped(stderr, message, strlen(message));
+    fputs("\n", stderr);
+}
+
+void print_result(Format format) {
+    bool grid = tarn_client_row_count() >= 0;
+    if (format == Format::Raw || !grid) {
+        printf("%s\n", tarn_client_result());
+        if (grid) print_preview();
+        return;
+    }
+    switch (format) {
+        case Format::Table:
+            print_table(stdout, isatty(fileno(stdout)) != 0);
+            break;
+        case Format::Csv:
+            print_csv(stdout);
+            break;
+        case Format::Tsv:
+            print_tsv(stdout);
+            break;
+        case Format::Json:
+            print_json_lines(stdout);
+            break;
+        case Format::Raw:
+            break;
+    }
+}
+
+const char *column_label(int col, char *buf, size_t cap) {
+    const char *name = tarn_client_col_name(col);
+    if (name[0] != '\0') return name;
+    snprintf(buf, cap, "%d", col + 1);
+    return buf;
+}
+
+}  // namespace tarn_cli

@@ -1,0 +1,30 @@
+// What a successful run prints, and text that reaches the terminal safely.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "plan.h"
+
+namespace tarn_cli {
+
+// Writes n bytes of s with bytes 0x00-0x1F and 0x7F as \t, \n, \r or \xHH,
+// so server text cannot move the cursor or forge lines.
+void write_escaped(FILE *out, const char *s, size_t n);
+
+// The "ERROR: " line for a failed operation, on standard error.
+void print_error_line(const char *message);
+
+// The reply text and grid preview (raw), or the grid in another format.
+void print_result(Format format);
+
+// The whole grid in one of the formats other than raw (formats.cpp).
+void print_table(FILE *out, bool fit_terminal);
+void print_csv(FILE *out);
+void print_tsv(FILE *out);
+void print_json_lines(FILE *out);
+
+// The name a column is printed under: its own, else its number from 1.
+const char *column_label(int col, char *buf, size_t cap);
+
+}  // namespace tarn_cli
