@@ -117,6 +117,14 @@ void put_json_string(FILE *out, const char *s) {
     fputc('"', out);
 }
 
+// A cell's text for the formats: numbers as the JSON writer spells them, so
+// no digit is lost; everything else as tarn_client_cell gives it, uncut.
+const char *cell_text(int row, int col, size_t *n) {
+    if (tarn_client_cell_kind(row, col) == TARN_CELL_NUMBER)
+        return tarn_client_cell_json(row, col, n);
+    return tarn_client_cell_text(row, col, n);
+}
+
 // Header and rows of a separated-values format.
 void print_separated(FILE *out, char sep, const char *eol,
                      void (*put)(FILE *, const char *, size_t)) {
@@ -133,7 +141,7 @@ void print_separated(FILE *out, char sep, const char *eol,
         for (int c = 0; c < cols; ++c) {
             if (c != 0) fputc(sep, out);
             size_t n = 0;
-            const char *cell = tarn_client_cell_text(r, c, &n);
+            const char *cell = cell_text(r, c, &n);
             put(out, cell, n);
         }
         fputs(eol, out);
@@ -183,7 +191,7 @@ void print_table(FILE *out, bool fit_terminal) {
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
             size_t n = 0;
-            const char *cell = tarn_client_cell_text(r, c, &n);
+            const char *cell = cell_text(r, c, &n);
             size_t w = display_width(cell, n);
             if (w > width[c]) width[c] = w;
         }
@@ -215,7 +223,7 @@ void print_table(FILE *out, bool fit_terminal) {
         for (int c = 0; c < cols; ++c) {
             if (c != 0) fputs(" | ", out);
             size_t n = 0;
-            const char *cell = tarn_client_cell_text(r, c, &n);
+            const char *cell = cell_text(r, c, &n);
             put_table_cell(out, cell, n, width[c], c + 1 < cols);
         }
         fputc('\n', out);
