@@ -50,7 +50,7 @@ bool read_word_source(const char *word, std::string *text, std::string *error) {
             fclose(f);
         }
     }
-    if (ok && memchr(text->data(), '\0', text->size()) != nullptr) {
+    if (ok && text->find('\0') != std::string::npos) {
         *error = std::string("cannot read ") + path + ": holds a NUL byte\n";
         return true;
     }

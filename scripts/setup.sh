@@ -20,6 +20,7 @@ PACKAGES=(
   clang-format clang-tidy
   openssl curl hyperfine xz-utils dpkg-dev
   g++-mingw-w64-x86-64 wine64
+  groff zsh
 )
 
 updated=0

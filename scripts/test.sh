@@ -24,6 +24,9 @@ bash scripts/lint.sh tidy build
 step exports
 bash scripts/check_exports.sh build/client/libtarn-client.so
 
+step "manual and completions"
+bash scripts/check_cli_docs.sh
+
 step tests
 ctest --test-dir build --output-on-failure -j"$jobs"
 
