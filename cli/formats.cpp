@@ -18,18 +18,6 @@ namespace {
 
 constexpr size_t kLabelCap = 16;
 
-int terminal_width() {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
-        return info.srWindow.Right - info.srWindow.Left + 1;
-#else
-    winsize ws{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
-#endif
-    return 80;
-}
-
 // Screen columns of one byte sequence as the table writes it: one per
 // UTF-8 character, the escape's length for a control byte.
 size_t display_width(const char *s, size_t n) {
@@ -150,6 +138,18 @@ void print_separated(FILE *out, char sep, const char *eol,
 
 }  // namespace
 
+size_t terminal_width() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+#endif
+    return 80;
+}
+
 void print_csv(FILE *out) {
     print_separated(out, ',', "\r\n", put_csv_field);
 }
@@ -179,7 +179,7 @@ void print_json_lines(FILE *out) {
     }
 }
 
-void print_table(FILE *out, bool fit_terminal) {
+void print_table(FILE *out, size_t max_width) {
     int rows = tarn_client_row_count();
     int cols = tarn_client_col_count();
     char buf[kLabelCap];
@@ -195,11 +195,10 @@ void print_table(FILE *out, bool fit_terminal) {
             size_t w = display_width(cell, n);
             if (w > width[c]) width[c] = w;
         }
-    if (fit_terminal && cols > 0) {
-        auto limit = static_cast<size_t>(terminal_width());
+    if (max_width > 0 && cols > 0) {
         size_t total = 3 * static_cast<size_t>(cols - 1);
         for (size_t w : width) total += w;
-        while (total > limit) {
+        while (total > max_width) {
             size_t widest = 0;
             for (size_t c = 1; c < width.size(); ++c)
                 if (width[c] > width[widest]) widest = c;

@@ -71,7 +71,7 @@ void print_result(Format format) {
     }
     switch (format) {
         case Format::Table:
-            print_table(stdout, isatty(fileno(stdout)) != 0);
+            print_table(stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
             break;
         case Format::Csv:
             print_csv(stdout);

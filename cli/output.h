@@ -19,10 +19,15 @@ void print_error_line(const char *message);
 void print_result(Format format);
 
 // The whole grid in one of the formats other than raw (formats.cpp).
-void print_table(FILE *out, bool fit_terminal);
+// max_width 0: no limit; otherwise the widest columns are narrowed, their
+// cells cut with an ellipsis, until a line fits (3 columns at the least).
+void print_table(FILE *out, size_t max_width);
 void print_csv(FILE *out);
 void print_tsv(FILE *out);
 void print_json_lines(FILE *out);
+
+// Columns of the terminal on standard output (80 when unknown).
+size_t terminal_width();
 
 // The name a column is printed under: its own, else its number from 1.
 const char *column_label(int col, char *buf, size_t cap);
