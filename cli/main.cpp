@@ -1,6 +1,7 @@
 // tarn: one command line becomes one request to the management service.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "input.h"
@@ -30,6 +31,12 @@ void print_command_help(const tarn_cli::Command &c) {
     fputs(c.help, stdout);
 }
 
+// One trace line on standard error; server text may carry control bytes.
+void trace_to_stderr(void *, const char *line) {
+    tarn_cli::write_escaped(stderr, line, strlen(line));
+    fputs("\n", stderr);
+}
+
 // Replaces a "-" or "@PATH" word by the text it names; false after
 // printing why it cannot be read.
 bool read_file_word(Plan &plan, std::string *text) {
@@ -57,6 +64,8 @@ int run(Plan &plan) {
     const char *jwt = getenv("TARN_NODE_JWT");
     if (pwd != nullptr) tarn_client_set_password(pwd);
     if (jwt != nullptr) tarn_client_set_jwt(jwt);
+    if (plan.max_time >= 0) tarn_client_set_max_time(plan.max_time);
+    if (plan.verbose) tarn_client_set_trace(trace_to_stderr, nullptr);
 
     int status = 0;
     std::string file_text;
@@ -102,7 +111,7 @@ int main(int argc, char **argv) {
             print_command_help(*plan.command);
             return 0;
         case Step::Version:
-            printf("tarn %s\n", TARN_PROGRAM_VERSION);
+            printf("tarn %s\n%s\n", TARN_PROGRAM_VERSION, tarn_client_version());
             return 0;
         case Step::Unknown:
         case Step::Run:
