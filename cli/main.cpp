@@ -80,6 +80,7 @@ const Command kCommands[] = {
      [](const Args &a) { return tarn_client_admin(a.text(1), a.text(2), a.text(3), a.text(4)); }},
     {"job", 3,
      [](const Args &a) { return tarn_client_job_control(a.text(1), a.text(2), a.text(3)); }},
+    {"tls-pin", 0, [](const Args &) { return tarn_client_tls_pin(); }},
 };
 
 bool is_help(const char *word) {
@@ -158,6 +159,14 @@ int main(int argc, char **argv) {
     const char *jwt = getenv("TARN_NODE_JWT");
     if (pwd != nullptr) tarn_client_set_password(pwd);
     if (jwt != nullptr) tarn_client_set_jwt(jwt);
+    // A policy asked for but not understood must not fall back to "any".
+    const char *tls = getenv("TARN_TLS");
+    if (tls != nullptr && tarn_client_set_tls(tls) != 0) {
+        fprintf(stderr, "ERROR: %s\n", tarn_client_last_error());
+        free(words);
+        tarn_client_cleanup();
+        return 2;
+    }
 
     const Command *cmd = find_command(args);
     if (cmd == nullptr) {
