@@ -10,7 +10,9 @@
 #include "transport/tls_winhttp.h"
 
 #include <wincrypt.h>
+#include <ws2tcpip.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,9 +88,43 @@ HCERTSTORE load_bundle(const char *path) {
     return store;
 }
 
+// Whether the certificate names this IP address (4 or 16 bytes) among its
+// subject alternative names.
+bool names_address(PCCERT_CONTEXT cert, const BYTE *addr, DWORD len) {
+    CERT_INFO *info = cert->pCertInfo;
+    CERT_EXTENSION *ext =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    CERT_ALT_NAME_INFO *names = nullptr;
+    DWORD size = 0;
+    if (ext == nullptr ||
+        !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData,
+                             ext->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY &e = names->rgAltEntry[i];
+        found = e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == len &&
+                memcmp(e.IPAddress.pbData, addr, len) == 0;
+    }
+    LocalFree(names);
+    return found;
+}
+
 // Chain up to a root of the bundle, validity dates and host name, as the
-// platform's SSL policy checks them.
+// platform's SSL policy checks them. An IP address is matched here: Wine's
+// policy knows only DNS names.
 bool chain_trusted(PCCERT_CONTEXT cert, const wchar_t *host) {
+    std::wstring bare = host;
+    if (bare.size() > 2 && bare.front() == L'[' && bare.back() == L']')
+        bare = bare.substr(1, bare.size() - 2);
+    BYTE addr[16];
+    DWORD addr_len = 0;
+    if (InetPtonW(AF_INET, bare.c_str(), addr) == 1)
+        addr_len = 4;
+    else if (InetPtonW(AF_INET6, bare.c_str(), addr) == 1)
+        addr_len = 16;
+    if (addr_len != 0 && !names_address(cert, addr, addr_len)) return false;
+
     HCERTSTORE roots = load_bundle(current().arg);
     if (roots == nullptr) return false;
     CERT_CHAIN_ENGINE_CONFIG config{};
@@ -98,14 +134,19 @@ bool chain_trusted(PCCERT_CONTEXT cert, const wchar_t *host) {
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     CERT_CHAIN_PARA para{};
     para.cbSize = sizeof para;
-    bool ok =
-        CertCreateCertificateChainEngine(&config, &engine) &&
-        CertGetCertificateChain(engine, cert, nullptr, cert->hCertStore, &para, 0, nullptr, &chain);
+    bool ok = CertCreateCertificateChainEngine(&config, &engine);
+    if (!ok) {
+        // Wine knows the record only up to hExclusiveTrustedPeople.
+        config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);
+        ok = CertCreateCertificateChainEngine(&config, &engine);
+    }
+    ok = ok && CertGetCertificateChain(engine, cert, nullptr, cert->hCertStore, &para, 0, nullptr,
+                                       &chain);
     if (ok) {
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = const_cast<wchar_t *>(host);
+        ssl.pwszServerName = addr_len != 0 ? nullptr : const_cast<wchar_t *>(host);
         CERT_CHAIN_POLICY_PARA policy{};
         policy.cbSize = sizeof policy;
         policy.pvExtraPolicyPara = &ssl;
