@@ -180,10 +180,15 @@ bool accept_cert(HINTERNET request, WinCheck *check) {
     return ok;
 }
 
-void CALLBACK on_status(HINTERNET request, DWORD_PTR context, DWORD status, void * /*info*/,
-                        DWORD /*len*/) {
-    if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || context == 0) return;
+void CALLBACK on_status(HINTERNET request, DWORD_PTR context, DWORD status, void *info, DWORD len) {
+    if (context == 0) return;
     auto *check = reinterpret_cast<WinCheck *>(context);
+    if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
+        // A handle has one callback: the one set before (the trace's) gets
+        // the redirects it asked for.
+        if (check->chained != nullptr) check->chained(request, context, status, info, len);
+        return;
+    }
     bool pass = accept_cert(request, check);
     if (!pass) check->rejected = true;
     check->gate->decide(pass);
@@ -215,9 +220,14 @@ bool arm_winhttp(HINTERNET request, const wchar_t *host, WinCheck *check) {
     if (check->gate == nullptr) return !gated() && check->probe == nullptr;
     check->host = host;
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(check);
-    return WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context) &&
-           WinHttpSetStatusCallback(request, on_status, WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0) !=
-               WINHTTP_INVALID_STATUS_CALLBACK;
+    if (!WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+        return false;
+    WINHTTP_STATUS_CALLBACK before = WinHttpSetStatusCallback(
+        request, on_status,
+        WINHTTP_CALLBACK_STATUS_SENDING_REQUEST | WINHTTP_CALLBACK_FLAG_REDIRECT, 0);
+    if (before == WINHTTP_INVALID_STATUS_CALLBACK) return false;
+    check->chained = before;
+    return true;
 }
 
 const char *winhttp_failure(const WinCheck &check, DWORD error, const char *fallback) {

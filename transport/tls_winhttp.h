@@ -17,10 +17,11 @@ struct WinCheck {
     WinCheck(const WinCheck &) = delete;
     WinCheck &operator=(const WinCheck &) = delete;
 
-    std::unique_ptr<Gate> gate;     // the relay the session goes through
-    const wchar_t *host = nullptr;  // the name "ca:" checks the certificate for
-    char *probe = nullptr;          // when set: store the pin here, send nothing
-    bool rejected = false;          // the check refused the certificate
+    std::unique_ptr<Gate> gate;                 // the relay the session goes through
+    const wchar_t *host = nullptr;              // the name "ca:" checks the certificate for
+    char *probe = nullptr;                      // when set: store the pin here, send nothing
+    WINHTTP_STATUS_CALLBACK chained = nullptr;  // the request's callback before ours
+    bool rejected = false;                      // the check refused the certificate
 };
 
 // Whether the current policy checks certificates in the callback, so that
