@@ -200,6 +200,15 @@ const Command kCommands[] = {
      {},
      0,
      [](const Args &a) { return tarn_client_job_control(a.text(1), a.text(2), a.text(3)); }},
+    {"tls-pin",
+     0,
+     "",
+     "Prints the public-key pin of the server at the base URL, sending no request,\n"
+     "in the form TARN_TLS takes after \"pin:\".\n\n"
+     "example: export TARN_TLS=pin:$(tarn --host https://node1:8443 tls-pin)\n",
+     {},
+     0,
+     [](const Args &) { return tarn_client_tls_pin(); }},
 };
 
 #undef TARN_FILE_NOTE

@@ -64,6 +64,13 @@ int run(Plan &plan) {
     const char *jwt = getenv("TARN_NODE_JWT");
     if (pwd != nullptr) tarn_client_set_password(pwd);
     if (jwt != nullptr) tarn_client_set_jwt(jwt);
+    // A policy asked for but not understood must not fall back to "any".
+    const char *tls = getenv("TARN_TLS");
+    if (tls != nullptr && tarn_client_set_tls(tls) != 0) {
+        fprintf(stderr, "ERROR: %s\n", tarn_client_last_error());
+        tarn_client_cleanup();
+        return 2;
+    }
     if (plan.max_time >= 0) tarn_client_set_max_time(plan.max_time);
     if (plan.verbose) tarn_client_set_trace(trace_to_stderr, nullptr);
 

@@ -9,6 +9,7 @@
 
 #include "tarn_client.h"
 #include "transport/backends.h"
+#include "transport/tls_winhttp.h"
 #include "transport/winhttp_hooks.h"
 #include "transport/wire.h"
 
@@ -25,19 +26,13 @@ constexpr DWORD kPathUnits = 3075;
 constexpr DWORD kReadCap = static_cast<DWORD>(tarn::wire::kReadChunk);
 constexpr wchar_t kUserAgent[] = L"drumvale-tarn-client/1.0";
 
-// Untrusted issuer, wrong host name and expired dates are accepted; wrong
-// key usage is not.
-constexpr DWORD kSecurityFlags = SECURITY_FLAG_IGNORE_UNKNOWN_CA |
-                                 SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
-                                 SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-static_assert(kSecurityFlags == 0x3100);
-
 // Everything one call opens, released in reverse order on every path.
 struct Exchange {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
     tarn::wire::BodyBuffer body;
+    tarn::tls::WinCheck check;
 
     Exchange() = default;
     Exchange(const Exchange &) = delete;
@@ -124,7 +119,10 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
         return "unsupported url scheme";
     bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    ex.session = open_session();
+    // A policy that checks certificates itself needs its relay as proxy.
+    ex.session = https && tarn::tls::gated()
+                     ? tarn::tls::open_gated_session(kUserAgent, host, &ex.check)
+                     : open_session();
     if (ex.session == nullptr) return "WinHttpOpen failed";
     WinHttpSetTimeouts(ex.session, 10000, 10000, 30000, 300000);
     // Past the caller's time limit the core reports it, whatever we say.
@@ -137,10 +135,10 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, https ? WINHTTP_FLAG_SECURE : 0);
     if (ex.request == nullptr) return "WinHttpOpenRequest failed";
     tarn::winhttp_hooks::watch_redirects(ex.request);
-    if (https) {
-        DWORD flags = kSecurityFlags;
-        WinHttpSetOption(ex.request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
-    }
+    // The TLS policy sets the security flags (tls_winhttp.cpp); after the
+    // trace's callback, which it keeps.
+    if (https && !tarn::tls::arm_winhttp(ex.request, host, &ex.check))
+        return "WinHttpOpenRequest failed";
 
     if (headers != nullptr && *headers != '\0')
         tarn::wire::walk_header_lines(headers, add_header_line, ex.request);
@@ -154,10 +152,12 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     tarn::winhttp_hooks::trace_sent(ex.request);
     if (!sent) {
         SetLastError(send_error);
-        return "WinHttpSendRequest failed";
+        return tarn::tls::winhttp_failure(ex.check, send_error, "WinHttpSendRequest failed");
     }
     if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReceiveResponse failed";
-    if (!WinHttpReceiveResponse(ex.request, nullptr)) return "WinHttpReceiveResponse failed";
+    if (!WinHttpReceiveResponse(ex.request, nullptr))
+        return tarn::tls::winhttp_failure(ex.check, GetLastError(),
+                                          "WinHttpReceiveResponse failed");
     tarn::winhttp_hooks::trace_received(ex.request);
 
     DWORD code = 0;

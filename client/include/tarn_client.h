@@ -92,6 +92,22 @@ TARN_API void tarn_client_set_jwt(const char *jwt);
     installed. NULL makes the next request install the default backend. */
 TARN_API void tarn_client_set_io(const tarn_client_io *io);
 
+/** Sets the TLS policy of the built-in transports for https: "any" (the
+    default; NULL or "" restore it) accepts every certificate, "system"
+    checks chain and host name against the platform's trust store,
+    "ca:PATH" against the PEM bundle at PATH, "pin:sha256//BASE64" accepts
+    only the server key of that pin. A refused server receives no request
+    and the call fails with "server certificate rejected". Returns 0, or -1
+    with "invalid tls policy" leaving the policy in force unchanged. An
+    installed transport table ignores the policy. */
+TARN_API int32_t tarn_client_set_tls(const char *policy);
+
+/** Connects to the base URL (https) and sends no request; on success
+    tarn_client_result() is the server's key pin, "sha256//BASE64" (SHA-256
+    of its SubjectPublicKeyInfo). Ignores the policy and any installed
+    transport table. */
+TARN_API int32_t tarn_client_tls_pin(void);
+
 /* ==================================================================== */
 /* Results                                                               */
 /* ==================================================================== */

@@ -17,9 +17,9 @@ std::string env_or(const char *name, const char *fallback) {
 }
 
 // Variables that would change what the program does if inherited.
-const char *const kScrubbed[] = {"TARN_HOST",   "TARN_NODE_PWD", "TARN_NODE_JWT",
-                                 "http_proxy",  "HTTP_PROXY",    "https_proxy",
-                                 "HTTPS_PROXY", "all_proxy",     "ALL_PROXY"};
+const char *const kScrubbed[] = {"TARN_HOST",  "TARN_NODE_PWD", "TARN_NODE_JWT", "TARN_TLS",
+                                 "http_proxy", "HTTP_PROXY",    "https_proxy",   "HTTPS_PROXY",
+                                 "all_proxy",  "ALL_PROXY"};
 
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const EnvChanges &env, int in_fd,
                              int out_fd, int err_fd) {

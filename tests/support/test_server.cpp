@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -111,10 +112,29 @@ SSL_CTX *make_tls_context(bool expired) {
     return ctx;
 }
 
+SSL_CTX *make_tls_context(const TlsIdentity &id) {
+    SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
+    BIO *c = BIO_new_mem_buf(id.cert_pem.data(), static_cast<int>(id.cert_pem.size()));
+    BIO *k = BIO_new_mem_buf(id.key_pem.data(), static_cast<int>(id.key_pem.size()));
+    X509 *cert = PEM_read_bio_X509(c, nullptr, nullptr, nullptr);
+    EVP_PKEY *key = PEM_read_bio_PrivateKey(k, nullptr, nullptr, nullptr);
+    bool ok = ctx != nullptr && cert != nullptr && key != nullptr &&
+              SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(c);
+    BIO_free(k);
+    if (!ok) {
+        SSL_CTX_free(ctx);
+        throw std::runtime_error("test server: cannot load the TLS identity");
+    }
+    return ctx;
+}
+
 // One accepted connection, plain or TLS.
 class Conn {
 public:
-    Conn(int fd, SSL_CTX *ctx) : fd_(fd) {
+    Conn(int fd, SSL_CTX *ctx, std::atomic<size_t> *received) : fd_(fd), received_(received) {
         if (ctx == nullptr) return;
         ssl_ = SSL_new(ctx);
         if (ssl_ == nullptr || SSL_set_fd(ssl_, fd) != 1 || SSL_accept(ssl_) != 1) failed_ = true;
@@ -134,6 +154,7 @@ public:
         long n = ssl_ != nullptr ? SSL_read(ssl_, chunk, sizeof chunk)
                                  : recv(fd_, chunk, sizeof chunk, 0);
         if (n <= 0) return false;
+        *received_ += static_cast<size_t>(n);
         buf->append(chunk, static_cast<size_t>(n));
         return true;
     }
@@ -154,6 +175,7 @@ public:
 
 private:
     int fd_;
+    std::atomic<size_t> *received_;
     SSL *ssl_ = nullptr;
     bool failed_ = false;
 };
@@ -268,6 +290,7 @@ struct TestServer::Impl {
     int listen_fd = -1;
     int wake[2] = {-1, -1};
     int port = 0;
+    std::atomic<size_t> received{0};
 
     mutable std::mutex mu;
     std::condition_variable cv;
@@ -360,7 +383,7 @@ bool TestServer::Impl::answer(Conn &conn, const Reply &r, bool client_closes) {
 
 void TestServer::Impl::serve(int fd, int id) {
     {
-        Conn conn(fd, tls);
+        Conn conn(fd, tls, &received);
         std::string buf;
         while (conn.ok()) {
             Request req;
@@ -389,9 +412,19 @@ void TestServer::Impl::serve(int fd, int id) {
 }
 
 TestServer::TestServer(bool https, bool expired_cert) : impl_(std::make_unique<Impl>()) {
+    if (https) impl_->tls = make_tls_context(expired_cert);
+    impl_->https = https;
+    listen_and_serve();
+}
+
+TestServer::TestServer(const TlsIdentity &identity) : impl_(std::make_unique<Impl>()) {
+    impl_->tls = make_tls_context(identity);
+    impl_->https = true;
+    listen_and_serve();
+}
+
+void TestServer::listen_and_serve() {
     Impl &s = *impl_;
-    s.https = https;
-    if (https) s.tls = make_tls_context(expired_cert);
     s.listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -476,6 +509,22 @@ size_t TestServer::count() const {
 Request TestServer::last() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->seen.empty() ? Request{} : impl_->seen.back();
+}
+
+size_t TestServer::bytes_received() const {
+    return impl_->received;
+}
+
+bool TestServer::wait_idle(int timeout_ms) const {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(impl_->mu);
+            if (impl_->live.empty()) return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void TestServer::clear() {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_certs.h"
+
 namespace tarn_test {
 
 struct Header {
@@ -60,6 +62,8 @@ public:
     // https: TLS with a self-signed certificate for "not-this-host.example";
     // expired_cert makes that certificate's validity end yesterday.
     explicit TestServer(bool https = false, bool expired_cert = false);
+    // https with the given certificate and key.
+    explicit TestServer(const TlsIdentity &identity);
     ~TestServer();
     TestServer(const TestServer &) = delete;
     TestServer &operator=(const TestServer &) = delete;
@@ -79,11 +83,19 @@ public:
     size_t count() const;
     Request last() const;  // an empty Request when none arrived
     void clear();          // forgets recorded requests; replies stay
+    // Bytes read from clients after any TLS handshake, partial requests
+    // included.
+    size_t bytes_received() const;
+    // Waits, at most timeout_ms, until every connection has ended; false
+    // on timeout.
+    bool wait_idle(int timeout_ms) const;
 
     // Ends every connection, stalled ones included. The destructor calls it.
     void stop();
 
 private:
+    void listen_and_serve();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,44 @@
+// The TLS policy setter and the trust-on-first-use pin reader.
+#include <cstring>
+
+#include "state.h"
+#include "transport/tls_policy.h"
+
+using namespace tarn;
+
+extern "C" {
+
+TARN_API int32_t tarn_client_set_tls(const char *policy) {
+    tls::Policy parsed;
+    if (!tls::parse(policy, &parsed)) {
+        set_error("invalid tls policy");
+        return -1;
+    }
+    tls::set(parsed);
+    s_error[0] = '\0';
+    return 0;
+}
+
+TARN_API int32_t tarn_client_tls_pin(void) {
+    clear_state();
+    char pin[tls::kPinLen + 1];
+    if (const char *failure = tls::fetch_pin(s_host, pin)) {
+        set_error(failure);
+        return -1;
+    }
+    size_t need = strlen(pin) + 1;
+    if (s_result_cap < need) {
+        size_t cap = need > kResultFloor ? need : kResultFloor;
+        auto *grown = static_cast<char *>(mem_realloc(s_result, cap));
+        if (grown == nullptr) {
+            set_error("out of memory");
+            return -1;
+        }
+        s_result = grown;
+        s_result_cap = cap;
+    }
+    memcpy(s_result, pin, need);
+    return 0;
+}
+
+}  // extern "C"

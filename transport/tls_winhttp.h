@@ -1,0 +1,43 @@
+// The WinHTTP backend's side of the TLS policy (tls_winhttp.cpp).
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+
+namespace tarn::tls {
+
+class Gate;
+
+// What one request's certificate check needs and learns.
+struct WinCheck {
+    WinCheck();
+    ~WinCheck();
+    WinCheck(const WinCheck &) = delete;
+    WinCheck &operator=(const WinCheck &) = delete;
+
+    std::unique_ptr<Gate> gate;                 // the relay the session goes through
+    const wchar_t *host = nullptr;              // the name "ca:" checks the certificate for
+    char *probe = nullptr;                      // when set: store the pin here, send nothing
+    WINHTTP_STATUS_CALLBACK chained = nullptr;  // the request's callback before ours
+    bool rejected = false;                      // the check refused the certificate
+};
+
+// Whether the current policy checks certificates in the callback, so that
+// https sessions must go through open_gated_session.
+bool gated();
+
+// A session whose connections pass the check's relay; null on failure.
+HINTERNET open_gated_session(const wchar_t *agent, const wchar_t *host, WinCheck *check);
+
+// Sets the policy's security flags on an https request and, when gated,
+// its callback. Returns false when the check cannot be armed; the request
+// must then not be sent.
+bool arm_winhttp(HINTERNET request, const wchar_t *host, WinCheck *check);
+
+// The message for a failed send or receive: the policy's refusal when the
+// certificate caused it, else fallback.
+const char *winhttp_failure(const WinCheck &check, DWORD error, const char *fallback);
+
+}  // namespace tarn::tls
