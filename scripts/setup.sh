@@ -21,6 +21,7 @@ PACKAGES=(
   openssl curl hyperfine xz-utils dpkg-dev
   g++-mingw-w64-x86-64 wine64
   groff zsh
+  libcpp-httplib-dev libsqlite3-dev
 )
 
 updated=0
