@@ -1,0 +1,42 @@
+// The demo service run as a child process on a free loopback port with a
+// temporary data folder of its own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/run_program.h"
+
+namespace tarn_test {
+
+class DemoService {
+public:
+    // Starts the service with extra options (such as --password); an empty
+    // url() afterwards means it did not come up. data_dir reuses a folder.
+    explicit DemoService(const std::vector<std::string> &options = {},
+                         const std::string &data_dir = "");
+    ~DemoService();
+    DemoService(const DemoService &) = delete;
+    DemoService &operator=(const DemoService &) = delete;
+
+    const std::string &url() const { return url_; }
+    const std::string &data_dir() const { return dir_; }
+    // Sends SIGTERM and waits at most limit_s seconds; the exit status, or
+    // -1 when it did not exit normally in time (it is then killed).
+    int stop(int limit_s = 10);
+    // Keeps the data folder when the service stops (for a restart on it).
+    void keep_data() { keep_ = true; }
+
+    // tarn ARGS against this service, with extra environment.
+    RunResult tarn(const std::vector<std::string> &args, EnvChanges env = {}) const;
+
+private:
+    pid_t pid_ = -1;
+    std::string url_;
+    std::string dir_;
+    bool keep_ = false;
+};
+
+}  // namespace tarn_test
