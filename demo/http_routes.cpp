@@ -164,8 +164,9 @@ void install_routes(httplib::Server &server, Service &svc) {
         else
             fail(res, res.status, "request refused");
     });
-    server.set_exception_handler(
-        [](const Req &, Res &res, std::exception_ptr) { fail(res, 500, "internal error"); });
+    server.set_exception_handler([](const Req &, Res &res, const std::exception_ptr &) {
+        fail(res, 500, "internal error");
+    });
     server.set_logger([&svc](const Req &req, const Res &res) {
         svc.log.request(req.method, req.path, res.status);
     });

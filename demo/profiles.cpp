@@ -71,7 +71,7 @@ bool Profiles::load(const std::string &data_dir, std::string &err) {
         bool ok = text != nullptr && parse_profile(text, p, err);
         free(text);
         if (!ok) {
-            err = file_ + ": " + err;
+            err.insert(0, file_ + ": ");
             return false;
         }
         list_.push_back(p);

@@ -9,6 +9,9 @@
 namespace demo {
 namespace {
 
+// Past this many bytes a result stops taking rows, as if max_rows were hit.
+constexpr size_t kMaxResultBytes = 64 * 1024 * 1024;
+
 // Called by SQLite every few thousand VM steps: stops the statement once
 // it is cancelled or past its deadline. sqlite3_interrupt alone would miss
 // a cancel that lands between two statements.
@@ -83,7 +86,7 @@ StepResult run_one(sqlite3_stmt *st, int limit, RunOutcome &o) {
     bool truncated = false;
     int rc = 0;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        if (rows == limit) {
+        if (rows == limit || out.size() > kMaxResultBytes) {
             truncated = true;
             rc = SQLITE_DONE;
             break;
@@ -100,8 +103,7 @@ StepResult run_one(sqlite3_stmt *st, int limit, RunOutcome &o) {
     sqlite3 *db = sqlite3_db_handle(st);
     if (ncol > 0) {
         out += "],\"row_count\":" + std::to_string(rows);
-        out += truncated ? ",\"truncated\":true,\"max_rows\":" + std::to_string(limit)
-                         : std::string(",\"truncated\":false");
+        out += truncated ? ",\"truncated\":true" : ",\"truncated\":false";
         o.rows += rows;
     } else {
         long long ch = sqlite3_changes64(db);

@@ -167,9 +167,14 @@ void query_run(Service &svc, const Req &req, Res &res) {
     std::string token = doc.str("query_token").value_or("");
     auto r = svc.running.add(c.get(), *db, *sql, token, "query");
     if (!r) return fail(res, 409, "query token \"" + token + "\" is already in use");
+    // Leaves the registry before the connection closes, however this ends.
+    struct Unregister {
+        Registry &reg;
+        int spid;
+        ~Unregister() { reg.remove(spid); }
+    } unregister{svc.running, r->spid};
     long long t0 = now_ms();
     RunOutcome o = run_sql(*r, *sql, max_rows, timeout_s);
-    svc.running.remove(r->spid);
     svc.log.query(*sql, now_ms() - t0, o.rows, o.error.empty());
     reply(res, o.status, o.body);
 }

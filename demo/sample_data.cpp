@@ -122,10 +122,11 @@ bool fill(sqlite3 *db) {
     for (int i = 1; i <= kCustomers; ++i) {
         std::string first = pick(r, kFirst);
         std::string last = pick(r, kLast);
-        std::string email = first + "." + last + std::to_string(i) + "@example.com";
+        std::string email = first;
+        email.append(".").append(last).append(std::to_string(i)).append("@example.com");
         for (char &c : email) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         ok = ok && cust.integer(1, i)
-                       .text(2, first + " " + last)
+                       .text(2, first.append(" ").append(last))
                        .text(3, email)
                        .text(4, pick(r, kCities))
                        .text(5, date(r.below(300)))

@@ -13,7 +13,7 @@ case "${1:-}" in
     ;;
   tidy)
     build=${2:?build directory}
-    git ls-files -- 'client/*.cpp' 'transport/*.cpp' 'cli/*.cpp' |
+    git ls-files -- 'client/*.cpp' 'transport/*.cpp' 'cli/*.cpp' 'demo/*.cpp' |
       grep -v -E 'winhttp|_win\.cpp$' |
       xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet 2>/dev/null
     echo "tidy: clean"
