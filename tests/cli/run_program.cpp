@@ -1,5 +1,6 @@
 #include "run_program.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,8 +58,10 @@ RunResult run_with_stdin(const std::vector<std::string> &args, const EnvChanges 
     RunResult r;
     int out_pipe[2];
     int err_pipe[2];
-    if (pipe(out_pipe) != 0) return r;
-    if (pipe(err_pipe) != 0) {
+    // Close-on-exec: a child that another thread starts meanwhile must not
+    // hold these pipes open, or this read would wait for that child too.
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) return r;
+    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
         close(out_pipe[0]);
         close(out_pipe[1]);
         return r;

@@ -1,5 +1,6 @@
 #include "demo_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,7 +22,7 @@ DemoService::DemoService(const std::vector<std::string> &options, const std::str
         dir_ = data_dir;
     }
     int out[2];
-    if (pipe(out) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> args = {TARN_DEMO_SERVICE, "--listen", "127.0.0.1:0", "--data", dir_};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = fork();
