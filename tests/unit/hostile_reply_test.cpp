@@ -41,10 +41,12 @@ std::vector<Sample> load_samples() {
 class HostileReplyTest : public ClientTest {
 protected:
     void SetUp() override {
-        if (!fs::is_directory(TARN_JSON_TESTDATA))
-            GTEST_SKIP() << "no test data at " << TARN_JSON_TESTDATA;
+        // Missing data is a broken checkout, never a reason to pass.
+        ASSERT_TRUE(fs::is_directory(TARN_JSON_TESTDATA))
+            << "no test data at " << TARN_JSON_TESTDATA;
         samples_ = load_samples();
-        ASSERT_FALSE(samples_.empty());
+        ASSERT_GT(samples_.size(), 300U)
+            << "test data at " << TARN_JSON_TESTDATA << " is incomplete";
         ClientTest::SetUp();
     }
 
