@@ -1,7 +1,7 @@
 // Shared tail of every service operation.
 #pragma once
 
-#include <cstdio>
+#include <cstdlib>
 
 #include "encode.h"
 #include "state.h"
@@ -21,14 +21,25 @@ inline int reject(const char *message) {
     return -1;
 }
 
-constexpr size_t kMemberCap = 1024;  // one escaped text member
-constexpr size_t kSpidBodyCap = 1300;
+// A query that did not fit is refused whole: nothing is sent.
+inline int send_and_parse(int32_t method, const char *path, const Query &q, const char *body) {
+    if (q.too_long) return reject("query string too long");
+    return send_and_parse(method, path, q.text, body);
+}
+
+// Sends a body built by json_object and releases it; a body that could not
+// be built sends nothing.
+inline int send_json_and_parse(const char *path, const char *query, char *body) {
+    if (body == nullptr) return reject("out of memory");
+    int rc = send_and_parse(kPost, path, query, body);
+    free(body);
+    return rc;
+}
 
 // {"server":"..","spid":N}: the body of both ways to stop a process.
-inline void format_spid_body(char *body, const char *server, int spid) {
-    char esc_server[kMemberCap];
-    json_escape(server, esc_server, sizeof esc_server);
-    snprintf(body, kSpidBodyCap, "{\"server\":\"%s\",\"spid\":%d}", esc_server, spid);
+inline char *spid_body(const char *server, int spid) {
+    const JsonMember members[] = {json_text("server", server), json_number("spid", spid)};
+    return json_object(members, 2);
 }
 
 }  // namespace tarn

@@ -40,20 +40,21 @@ TARN_API int tarn_client_admin(const char *server, const char *action, const cha
                                const char *extra) {
     clear_state();
     if (absent(action)) return reject("action is required");
-    char q[kQueryCap] = "";
-    if (!absent(server)) q_add(q, "server", server);
-    q_add(q, "action", action);
-    if (!absent(db)) q_add(q, "db", db);
-    if (!absent(extra)) q_add(q, strcmp(action, "history") == 0 ? "job_id" : "extra", extra);
+    Query q;
+    if (!absent(server)) q_add(&q, "server", server);
+    q_add(&q, "action", action);
+    if (!absent(db)) q_add(&q, "db", db);
+    if (!absent(extra)) q_add(&q, strcmp(action, "history") == 0 ? "job_id" : "extra", extra);
 
-    if (do_request(kGet, "/admin", q, nullptr) == 0) {
+    if (q.too_long) return reject("query string too long");
+    if (do_request(kGet, "/admin", q.text, nullptr) == 0) {
         parse_grid();
         return 0;
     }
     const char *path = fallback_path(action);
     if (path == nullptr) return -1;
     s_error[0] = '\0';
-    return send_and_parse(kGet, path, q, nullptr);
+    return send_and_parse(kGet, path, q.text, nullptr);
 }
 
 TARN_API int tarn_client_job_control(const char *server, const char *job_id, const char *verb) {
@@ -62,15 +63,10 @@ TARN_API int tarn_client_job_control(const char *server, const char *job_id, con
     if (absent(verb)) verb = "start";
     if (!known_verb(verb)) return reject("verb must be start|stop|enable|disable|toggle");
 
-    char esc_server[kMemberCap];
-    char esc_job[kMemberCap];
-    json_escape(server, esc_server, sizeof esc_server);
-    json_escape(job_id, esc_job, sizeof esc_job);
-    char body[2300];
-    snprintf(body, sizeof body, "{\"server\":\"%s\",\"job_id\":\"%s\"}", esc_server, esc_job);
+    const JsonMember members[] = {json_text("server", server), json_text("job_id", job_id)};
     char q[64];
     snprintf(q, sizeof q, "action=%s", verb);
-    return send_and_parse(kPost, "/agent", q, body);
+    return send_json_and_parse("/agent", q, json_object(members, 2));
 }
 
 }  // extern "C"

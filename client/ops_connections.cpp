@@ -1,6 +1,4 @@
 // Liveness probe and saved connection profiles.
-#include <cstdio>
-
 #include "encode.h"
 #include "ops.h"
 
@@ -27,12 +25,8 @@ TARN_API int tarn_client_save_connection(const char *profile_json) {
 TARN_API int tarn_client_delete_connection(const char *id) {
     clear_state();
     if (absent(id)) return reject("id is required");
-    // Escaped, and sized so the body always closes: the service gets JSON.
-    char esc[kMemberCap];
-    json_escape(id, esc, sizeof esc);
-    char body[kMemberCap + 16];
-    snprintf(body, sizeof body, "{\"id\":\"%s\"}", esc);
-    return send_and_parse(kPost, "/connections", "action=delete", body);
+    const JsonMember members[] = {json_text("id", id)};
+    return send_json_and_parse("/connections", "action=delete", json_object(members, 1));
 }
 
 TARN_API int tarn_client_test_connection(const char *profile_json) {

@@ -11,16 +11,16 @@ TARN_API int tarn_client_editgrid_load(const char *server, const char *db, const
                                        const char *table, int top) {
     clear_state();
     if (absent(table)) return reject("table is required");
-    char q[kQueryCap] = "";
-    q_add(q, "action", "load");
-    if (!absent(server)) q_add(q, "server", server);
-    if (!absent(db)) q_add(q, "db", db);
-    if (!absent(schema)) q_add(q, "schema", schema);
-    q_add(q, "table", table);
+    Query q;
+    q_add(&q, "action", "load");
+    if (!absent(server)) q_add(&q, "server", server);
+    if (!absent(db)) q_add(&q, "db", db);
+    if (!absent(schema)) q_add(&q, "schema", schema);
+    q_add(&q, "table", table);
     if (top > 0) {
         char num[32];
         snprintf(num, sizeof num, "%d", top);
-        q_add(q, "top", num);
+        q_add(&q, "top", num);
     }
     return send_and_parse(kGet, "/editgrid", q, nullptr);
 }

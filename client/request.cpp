@@ -11,6 +11,7 @@
 #include "state.h"
 #include "transport/exchange_limits.h"
 #include "transport/trace.h"
+#include "transport/backends.h"
 
 namespace tarn {
 namespace {
@@ -18,9 +19,24 @@ namespace {
 // Header lines are joined with "\n", so a credential holding a control
 // byte could smuggle extra header lines to the service.
 bool has_control_byte(const char *s) {
-    for (; *s != '\0'; ++s)
-        if (static_cast<unsigned char>(*s) < 0x20) return true;
+    for (; *s != '\0'; ++s) {
+        auto c = static_cast<unsigned char>(*s);
+        if (c < 0x20 || c == 0x7F) return true;
+    }
     return false;
+}
+
+// Why the settings cannot make a request, or null when they can. A value
+// that would be cut or misread on the wire sends nothing.
+const char *settings_fault() {
+    if (s_host_too_long) return "base url too long";
+    // The path and the password would land inside the query or fragment.
+    if (strpbrk(s_host, "?#") != nullptr) return "invalid base url";
+    if (s_pwd_too_long) return "password too long";
+    if (s_jwt_too_long) return "token too long";
+    if (has_control_byte(s_pwd)) return "password contains a control character";
+    if (has_control_byte(s_jwt)) return "token contains a control character";
+    return nullptr;
 }
 
 void release(const tarn_client_io *io, char *buf) {
@@ -31,15 +47,11 @@ void release(const tarn_client_io *io, char *buf) {
         free(buf);
 }
 
-void build_query(char *out, const char *query) {
-    out[0] = '\0';
-    if (!absent(query)) {
-        if (query[0] == '?')
-            snprintf(out, kQueryCap, "%s", query);
-        else
-            snprintf(out, kQueryCap, "?%s", query);
-    }
-    if (s_pwd[0] != '\0') q_add(out, "pwd", s_pwd);
+// The operation's query with the password joined; false when it does not fit.
+bool build_query(Query *q, const char *query) {
+    q_start(q, query);
+    if (s_pwd[0] != '\0') q_add(q, "pwd", s_pwd);
+    return !q->too_long;
 }
 
 void build_headers(char *out, bool has_body) {
@@ -54,9 +66,9 @@ void build_headers(char *out, bool has_body) {
                          s_pwd);
         if (n > 0) len += static_cast<size_t>(n);
     }
-    // A token that does not fit is left out rather than cut.
+    // The block is sized for every line whole; the check only guards it.
     size_t jwt_len = strlen(s_jwt);
-    if (jwt_len > 0 && len + jwt_len + 28 <= kHeaderCap - 1) {
+    if (jwt_len > 0 && len + jwt_len + 23 <= kHeaderCap - 1) {
         int n =
             snprintf(out + len, kHeaderCap - len, "%sAuthorization: Bearer ", len != 0 ? "\n" : "");
         if (n > 0) len += static_cast<size_t>(n);
@@ -114,19 +126,22 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
         set_error("no IO backend installed (call tarn_client_set_io)");
         return -1;
     }
-    if (has_control_byte(s_pwd)) {
-        set_error("password contains a control character");
-        return -1;
-    }
-    if (has_control_byte(s_jwt)) {
-        set_error("token contains a control character");
+    if (const char *fault = settings_fault()) {
+        set_error(fault);
         return -1;
     }
 
-    char q[kQueryCap];
-    build_query(q, query);
+    Query q;
+    if (!build_query(&q, query)) {
+        set_error("query string too long");
+        return -1;
+    }
     char url[kUrlCap];
-    snprintf(url, sizeof url, "%s%s%s", s_host, path, q);
+    int url_len = snprintf(url, sizeof url, "%s%s%s", s_host, path, q.text);
+    if (url_len < 0 || static_cast<size_t>(url_len) >= sizeof url) {
+        set_error("url too long");
+        return -1;
+    }
     char headers[kHeaderCap];
     build_headers(headers, body != nullptr);
     const char *hdr = headers[0] != '\0' ? headers : nullptr;

@@ -11,6 +11,9 @@ namespace tarn {
 char s_host[kHostCap] = "http://127.0.0.1:8180";
 char s_pwd[kPwdCap];
 char s_jwt[kJwtCap];
+bool s_host_too_long;
+bool s_pwd_too_long;
+bool s_jwt_too_long;
 const tarn_client_io *s_io;
 char *s_result;
 uint64_t s_result_cap;
@@ -22,13 +25,19 @@ char **s_col_names;
 int s_ncol;
 int32_t s_http_status;
 
-void *(*mem_malloc)(size_t) = malloc;
-void *(*mem_realloc)(void *, size_t) = realloc;
-
 namespace {
 
 void copy_cut(char *dst, size_t cap, const char *src) {
     snprintf(dst, cap, "%s", src == nullptr ? "" : src);
+}
+
+// True when src, less the tail the setter drops anyway, needs more than cap.
+bool exceeds(const char *src, size_t cap, bool strip_slashes) {
+    if (src == nullptr) return false;
+    size_t len = strlen(src);
+    if (strip_slashes)
+        while (len > 0 && src[len - 1] == '/') --len;
+    return len >= cap;
 }
 
 }  // namespace
@@ -64,18 +73,22 @@ TARN_API void tarn_client_cleanup(void) {
 TARN_API void tarn_client_set_host(const char *url) {
     if (absent(url)) {
         copy_cut(s_host, kHostCap, kDefaultHost);
+        s_host_too_long = false;
         return;
     }
+    s_host_too_long = exceeds(url, kHostCap, true);
     copy_cut(s_host, kHostCap, url);
     size_t len = strlen(s_host);
     while (len > 0 && s_host[len - 1] == '/') s_host[--len] = '\0';
 }
 
 TARN_API void tarn_client_set_password(const char *pwd) {
+    s_pwd_too_long = exceeds(pwd, kPwdCap, false);
     copy_cut(s_pwd, kPwdCap, pwd);
 }
 
 TARN_API void tarn_client_set_jwt(const char *jwt) {
+    s_jwt_too_long = exceeds(jwt, kJwtCap, false);
     copy_cut(s_jwt, kJwtCap, jwt);
 }
 

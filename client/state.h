@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "tarn_client.h"
+#include "transport/heap.h"
 
 struct yyjson_doc;
 struct yyjson_val;
@@ -19,13 +20,19 @@ constexpr size_t kErrorCap = 1024;
 constexpr size_t kCellCap = 8192;
 constexpr size_t kQueryCap = 3072;
 constexpr size_t kUrlCap = 4096;
-constexpr size_t kHeaderCap = 2048;
+// Content type, password and token lines, each whole, with their breaks.
+constexpr size_t kHeaderCap = 31 + 16 + (kPwdCap - 1) + 1 + 22 + (kJwtCap - 1) + 1;
 constexpr size_t kResultFloor = 65536;
 
 // The one process-wide client state.
 extern char s_host[kHostCap];
 extern char s_pwd[kPwdCap];
 extern char s_jwt[kJwtCap];
+// Set when a setter was given more than its buffer holds: requests then
+// fail instead of going out with a cut value.
+extern bool s_host_too_long;
+extern bool s_pwd_too_long;
+extern bool s_jwt_too_long;
 extern const tarn_client_io *s_io;
 extern char *s_result;
 extern uint64_t s_result_cap;
@@ -38,10 +45,6 @@ extern int s_ncol;
 // Status of the last exchange; 0 until a response arrives.
 extern int32_t s_http_status;
 
-// Heap hooks, so tests can make an allocation fail on demand.
-extern void *(*mem_malloc)(size_t);
-extern void *(*mem_realloc)(void *, size_t);
-
 enum Method : int32_t { kGet = 0, kPost = 1 };
 
 void clear_state();
@@ -50,9 +53,6 @@ void set_error(const char *msg);
 // Sends one request through the installed backend and stores the reply.
 // Returns 0 on a 2xx reply, -1 with s_error set otherwise.
 int32_t do_request(int32_t method, const char *path, const char *query, const char *body);
-
-// Table installed when the caller set none.
-const tarn_client_io *default_io();
 
 // Grid lifetime (grid.cpp).
 void drop_grid();

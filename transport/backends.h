@@ -5,6 +5,9 @@
 
 namespace tarn {
 
+// The table installed when the caller set none.
+const tarn_client_io *default_io();
+
 // libcurl, on every platform but Windows (io_curl.cpp).
 extern const tarn_client_io drumvale_io_curl;
 // WinHTTP, on Windows (io_winhttp.cpp).
@@ -21,5 +24,15 @@ struct CurlTimeouts {
     long receive_ms;  // longest pause while waiting for or reading the reply
 };
 extern CurlTimeouts curl_timeouts;
+
+// WinHTTP's per-step limits, in milliseconds, as WinHttpSetTimeouts takes
+// them. Variables only so that tests can shorten them.
+struct WinHttpTimeouts {
+    int resolve_ms;
+    int connect_ms;
+    int send_ms;
+    int receive_ms;
+};
+extern WinHttpTimeouts winhttp_timeouts;
 
 }  // namespace tarn

@@ -1,5 +1,4 @@
 // The table the core installs when the caller has set none.
-#include "client/state.h"
 #include "transport/backends.h"
 
 namespace tarn {

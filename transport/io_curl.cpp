@@ -32,24 +32,19 @@ namespace {
 
 namespace wire = tarn::wire;
 using Clock = std::chrono::steady_clock;
-
-// The failure texts name the step that failed in the WinHTTP backend, so a
-// caller sees the same message whichever backend ran.
-constexpr char kOpenFailed[] = "WinHttpOpen failed";
-constexpr char kSendFailed[] = "WinHttpSendRequest failed";
-constexpr char kReceiveFailed[] = "WinHttpReceiveResponse failed";
-constexpr char kStatusFailed[] = "WinHttpQueryHeaders status failed";
-constexpr char kReadFailed[] = "WinHttpReadData failed";
-constexpr char kOutOfMemory[] = "out of memory";
-constexpr char kInvalidUrl[] = "invalid url";
+using wire::kHostUnits;
+using wire::kInvalidUrl;
+using wire::kOpenFailed;
+using wire::kOutOfMemory;
+using wire::kPathUnits;
+using wire::kReadFailed;
+using wire::kReceiveFailed;
+using wire::kSendFailed;
+using wire::kStatusFailed;
+using wire::kUrlUnits;
 
 constexpr char kUserAgent[] = "drumvale-tarn-client/1.0";
 constexpr int kMaxRedirects = 10;
-
-// The Windows backend's URL buffers, in UTF-16 units with the terminator.
-constexpr size_t kUrlUnits = 4096;
-constexpr size_t kHostUnits = 1023;
-constexpr size_t kPathUnits = 3075;
 
 // The longest "scheme://host:port" that passes the host limit.
 constexpr size_t kOriginCap = kHostUnits * 4 + 32;
@@ -119,7 +114,7 @@ size_t part_units(CURLU *u, CURLUPart part) {
 }
 
 const char *inspect_url(CURLU *u, const char *url, Target *t) {
-    if (utf16_units(url, strlen(url)) >= kUrlUnits) return "url conversion failed";
+    if (utf16_units(url, strlen(url)) >= kUrlUnits) return wire::kUrlConversionFailed;
     // Any well-formed scheme parses, so that only a broken URL is "invalid".
     if (curl_url_set(u, CURLUPART_URL, url, CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) !=
         CURLUE_OK)
@@ -129,7 +124,7 @@ const char *inspect_url(CURLU *u, const char *url, Target *t) {
     bool http = strcasecmp(scheme, "http") == 0;
     t->https = strcasecmp(scheme, "https") == 0;
     curl_free(scheme);
-    if (!http && !t->https) return "unsupported url scheme";
+    if (!http && !t->https) return wire::kUnsupportedScheme;
 
     size_t host = part_units(u, CURLUPART_HOST);
     size_t query = part_units(u, CURLUPART_QUERY);
@@ -179,18 +174,24 @@ curl_slist *append_or_keep(curl_slist *list, const char *line) {
     return grown != nullptr ? grown : list;
 }
 
+// The caller's content type alone: the one line that may follow a body to
+// another origin, as it carries no credential.
+void collect_content_type(const char *line, size_t len, void *ctx) {
+    if (same_name(line, "Content-Type:")) collect_line(line, len, ctx);
+}
+
 // The request's header list. libcurl would add Accept, Expect (for large
 // bodies) and a form content type of its own; "Name:" with nothing after
 // the colon suppresses each. Custom lines are scanned front to back, so a
 // caller's line of the same name further down is still sent. A caller's
 // line replaces an earlier one of the same name, as WinHTTP's
 // add-or-replace does.
-curl_slist *request_headers(const char *block) {
+curl_slist *request_headers(const char *block, bool content_type_only = false) {
     curl_slist *out = nullptr;
     for (const char *off : {"Accept:", "Expect:", "Content-Type:"}) out = append_or_keep(out, off);
     if (block == nullptr) return out;
     curl_slist *lines = nullptr;
-    wire::walk_header_lines(block, collect_line, &lines);
+    wire::walk_header_lines(block, content_type_only ? collect_content_type : collect_line, &lines);
     for (curl_slist *l = lines; l != nullptr; l = l->next) {
         bool replaced = false;
         for (curl_slist *m = l->next; m != nullptr && !replaced; m = m->next)
@@ -334,7 +335,8 @@ void start_hop(Exchange &ex) {
 
 // Moves the exchange to the next URL of a redirect. Returns false when
 // libcurl refuses the change.
-bool redirect(Exchange &ex, long code, const char *next, const char **method, bool cross_origin) {
+bool redirect(Exchange &ex, long code, const char *next, const char **method, const char *block,
+              bool cross_origin) {
     CURL *c = ex.curl;
     bool ok = curl_easy_setopt(c, CURLOPT_URL, next) == CURLE_OK;
     // 303 turns any request into a GET, 301 and 302 a POST; 307 and 308
@@ -346,8 +348,10 @@ bool redirect(Exchange &ex, long code, const char *next, const char **method, bo
              curl_easy_setopt(c, CURLOPT_HTTPGET, 1L) == CURLE_OK;
     }
     if (cross_origin) {
-        // The caller's lines carry credentials meant for the first server.
-        curl_slist *bare = request_headers(nullptr);
+        // The caller's lines carry credentials meant for the first server;
+        // a body sent again keeps its content type.
+        bool body_again = strcmp(*method, "POST") == 0 || strcmp(*method, "PUT") == 0;
+        curl_slist *bare = request_headers(body_again ? block : nullptr, true);
         ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, bare) == CURLE_OK;
         curl_slist_free_all(ex.headers);
         ex.headers = bare;
@@ -404,7 +408,7 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
             return nullptr;
         if (redirects == kMaxRedirects) return kReceiveFailed;
         bool cross_origin = strcmp(target.origin, hop_target.origin) != 0;
-        if (!redirect(ex, code, next, &method, cross_origin)) return kSendFailed;
+        if (!redirect(ex, code, next, &method, headers, cross_origin)) return kSendFailed;
         tarn::trace::linef(tarn::trace::kInfo, "following redirect %ld to %.1900s", code, next);
         target = hop_target;
     }

@@ -18,11 +18,19 @@
 #define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
 #endif
 
+namespace tarn {
+
+WinHttpTimeouts winhttp_timeouts = {10000, 10000, 30000, 300000};
+
+}  // namespace tarn
+
 namespace {
 
-constexpr int kUrlUnits = 4096;
-constexpr DWORD kHostUnits = 1023;
-constexpr DWORD kPathUnits = 3075;
+namespace wire = tarn::wire;
+
+constexpr int kUrlUnits = static_cast<int>(wire::kUrlUnits);
+constexpr DWORD kHostUnits = static_cast<DWORD>(wire::kHostUnits);
+constexpr DWORD kPathUnits = static_cast<DWORD>(wire::kPathUnits);
 constexpr DWORD kReadCap = static_cast<DWORD>(tarn::wire::kReadChunk);
 constexpr wchar_t kUserAgent[] = L"drumvale-tarn-client/1.0";
 
@@ -76,14 +84,14 @@ const char *read_body(Exchange &ex) {
     char scratch[kReadCap];  // one buffer serves every read of the call
     for (;;) {
         DWORD avail = 0;
-        if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReadData failed";
-        if (!WinHttpQueryDataAvailable(ex.request, &avail)) return "WinHttpReadData failed";
+        if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kReadFailed;
+        if (!WinHttpQueryDataAvailable(ex.request, &avail)) return wire::kReadFailed;
         if (avail == 0) break;
         DWORD got = 0;
         if (!WinHttpReadData(ex.request, scratch, avail < kReadCap ? avail : kReadCap, &got))
-            return "WinHttpReadData failed";
+            return wire::kReadFailed;
         if (got == 0) break;
-        if (!tarn::wire::body_append(&ex.body, scratch, got)) return "out of memory";
+        if (!tarn::wire::body_append(&ex.body, scratch, got)) return wire::kOutOfMemory;
     }
     // A connection cut before the declared length ends the loop quietly.
     DWORD declared = 0;
@@ -92,18 +100,20 @@ const char *read_body(Exchange &ex) {
                             WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size,
                             WINHTTP_NO_HEADER_INDEX) &&
         ex.body.len < declared) {
-        return "WinHttpReadData failed";
+        return wire::kReadFailed;
     }
     return nullptr;
 }
 
-// Steps 2 to 14 of one exchange. Returns the failure message or null; on
-// null, *status holds the response's status code.
+// One exchange: crack the URL, open session, connection and request, add
+// the header lines, send, receive and read the body to its end. Returns the
+// failure message or null; on null, *status holds the response's status
+// code.
 const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const char *body,
                      const char *headers, int32_t *status) {
     wchar_t wide_url[kUrlUnits];
     if (MultiByteToWideChar(CP_UTF8, 0, url, -1, wide_url, kUrlUnits) < 1)
-        return "url conversion failed";
+        return wire::kUrlConversionFailed;
 
     wchar_t host[kHostUnits];
     wchar_t path[kPathUnits];
@@ -114,50 +124,51 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     parts.dwHostNameLength = kHostUnits;
     parts.lpszUrlPath = path;
     parts.dwUrlPathLength = kPathUnits;
-    if (!WinHttpCrackUrl(wide_url, 0, 0, &parts)) return "invalid url";
+    if (!WinHttpCrackUrl(wide_url, 0, 0, &parts)) return wire::kInvalidUrl;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return "unsupported url scheme";
+        return wire::kUnsupportedScheme;
     bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
     // A policy that checks certificates itself needs its relay as proxy.
     ex.session = https && tarn::tls::gated()
                      ? tarn::tls::open_gated_session(kUserAgent, host, &ex.check)
                      : open_session();
-    if (ex.session == nullptr) return "WinHttpOpen failed";
-    WinHttpSetTimeouts(ex.session, 10000, 10000, 30000, 300000);
+    if (ex.session == nullptr) return wire::kOpenFailed;
+    const tarn::WinHttpTimeouts &t = tarn::winhttp_timeouts;
+    WinHttpSetTimeouts(ex.session, t.resolve_ms, t.connect_ms, t.send_ms, t.receive_ms);
     // Past the caller's time limit the core reports it, whatever we say.
-    if (!tarn::winhttp_hooks::apply_deadline(ex.session)) return "WinHttpOpen failed";
+    if (!tarn::winhttp_hooks::apply_deadline(ex.session)) return wire::kOpenFailed;
 
     ex.connection = WinHttpConnect(ex.session, host, parts.nPort, 0);
-    if (ex.connection == nullptr) return "WinHttpConnect failed";
+    if (ex.connection == nullptr) return wire::kConnectFailed;
 
     ex.request = WinHttpOpenRequest(ex.connection, verb, path, nullptr, WINHTTP_NO_REFERER,
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, https ? WINHTTP_FLAG_SECURE : 0);
-    if (ex.request == nullptr) return "WinHttpOpenRequest failed";
+    if (ex.request == nullptr) return wire::kOpenRequestFailed;
     tarn::winhttp_hooks::watch_redirects(ex.request);
     // The TLS policy sets the security flags (tls_winhttp.cpp); after the
     // trace's callback, which it keeps.
     if (https && !tarn::tls::arm_winhttp(ex.request, host, &ex.check))
-        return "WinHttpOpenRequest failed";
+        return wire::kOpenRequestFailed;
 
     if (headers != nullptr && *headers != '\0')
         tarn::wire::walk_header_lines(headers, add_header_line, ex.request);
 
     DWORD body_len = body != nullptr ? static_cast<DWORD>(strlen(body)) : 0;
     void *optional = body != nullptr ? const_cast<char *>(body) : WINHTTP_NO_REQUEST_DATA;
-    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpSendRequest failed";
+    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kSendFailed;
     BOOL sent = WinHttpSendRequest(ex.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, body_len,
                                    body_len, 0);
     DWORD send_error = GetLastError();
     tarn::winhttp_hooks::trace_sent(ex.request);
     if (!sent) {
         SetLastError(send_error);
-        return tarn::tls::winhttp_failure(ex.check, send_error, "WinHttpSendRequest failed");
+        return tarn::tls::winhttp_failure(ex.check, send_error, wire::kSendFailed);
     }
-    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReceiveResponse failed";
+    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kReceiveFailed;
     if (!WinHttpReceiveResponse(ex.request, nullptr))
         return tarn::tls::winhttp_failure(ex.check, GetLastError(),
-                                          "WinHttpReceiveResponse failed");
+                                          wire::kReceiveFailed);
     tarn::winhttp_hooks::trace_received(ex.request);
 
     DWORD code = 0;
@@ -167,7 +178,7 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
                             WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
     // The body is read to its end even when it will be discarded.
     const char *read_failure = read_body(ex);
-    if (!have_status) return "WinHttpQueryHeaders status failed";
+    if (!have_status) return wire::kStatusFailed;
     if (read_failure != nullptr) return read_failure;
     *status = static_cast<int32_t>(code);
     return nullptr;

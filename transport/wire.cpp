@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/state.h"
+#include "transport/heap.h"
 
 namespace tarn::wire {
 

@@ -5,13 +5,35 @@
 
 namespace tarn::wire {
 
-constexpr size_t kMaxHeaderLine = 1023;
+// Long enough for "Authorization: Bearer " and the longest token the
+// client keeps (8191 bytes).
+constexpr size_t kMaxHeaderLine = 22 + 8191;
 constexpr size_t kReadChunk = 65536;
 
+// The URL buffers of the Windows backend, in UTF-16 units with the
+// terminator; the libcurl backend holds URLs to the same limits.
+constexpr size_t kUrlUnits = 4096;
+constexpr size_t kHostUnits = 1023;
+constexpr size_t kPathUnits = 3075;
+
+// Failure texts both backends give. They name the WinHTTP step that
+// failed, so a caller sees the same message whichever backend ran.
+constexpr char kOpenFailed[] = "WinHttpOpen failed";
+constexpr char kConnectFailed[] = "WinHttpConnect failed";
+constexpr char kOpenRequestFailed[] = "WinHttpOpenRequest failed";
+constexpr char kSendFailed[] = "WinHttpSendRequest failed";
+constexpr char kReceiveFailed[] = "WinHttpReceiveResponse failed";
+constexpr char kStatusFailed[] = "WinHttpQueryHeaders status failed";
+constexpr char kReadFailed[] = "WinHttpReadData failed";
+constexpr char kOutOfMemory[] = "out of memory";
+constexpr char kInvalidUrl[] = "invalid url";
+constexpr char kUnsupportedScheme[] = "unsupported url scheme";
+constexpr char kUrlConversionFailed[] = "url conversion failed";
+
 // Calls add(line, len, ctx) for each header line the backend must send:
-// lines are split on "\n"; a line of 0 or more than 1023 bytes is skipped;
-// one trailing "\r" is removed; a line left empty is skipped. The line is
-// NUL-terminated at line[len] and valid only during the call.
+// lines are split on "\n"; a line of 0 or more than kMaxHeaderLine bytes
+// is skipped; one trailing "\r" is removed; a line left empty is skipped.
+// The line is NUL-terminated at line[len] and valid only during the call.
 void walk_header_lines(const char *block, void (*add)(const char *line, size_t len, void *ctx),
                        void *ctx);
 

@@ -77,15 +77,18 @@ TARN_API void tarn_client_cleanup(void);
 /* Settings                                                              */
 /* ==================================================================== */
 
-/** Sets the base URL (cut at 511 bytes, trailing "/" removed).
-    NULL or "" restores "http://127.0.0.1:8180". */
+/** Sets the base URL (trailing "/" removed). NULL or "" restores
+    "http://127.0.0.1:8180". Over 511 bytes, requests fail with "base url too
+    long"; holding "?" or "#", with "invalid base url". */
 TARN_API void tarn_client_set_host(const char *url);
 
-/** Sets the node password (cut at 511 bytes); NULL or "" clears it. Sent as
-    the `pwd` query parameter and the X-Bot-Password header. */
+/** Sets the node password; NULL or "" clears it. Sent as the `pwd` query
+    parameter and the X-Bot-Password header. Over 511 bytes, requests fail
+    with "password too long". */
 TARN_API void tarn_client_set_password(const char *pwd);
 
-/** Sets the bearer token (cut at 8191 bytes); NULL or "" clears it. */
+/** Sets the bearer token; NULL or "" clears it. Over 8191 bytes, requests
+    fail with "token too long". */
 TARN_API void tarn_client_set_jwt(const char *jwt);
 
 /** Installs a transport table. The table is not copied: keep it alive while

@@ -187,8 +187,9 @@ TEST_F(Transport, ResponsesArriveWholeWithTheirStatus) {
 
 TEST_F(Transport, HeaderBlockBecomesHeaderLinesInOrder) {
     TestServer server;
-    const std::string line1023 = "X-Long: " + std::string(1015, 'v');
-    const std::string line1024 = "X-Long: " + std::string(1016, 'v');
+    // The longest line: "Authorization: Bearer " and an 8191-byte token.
+    const std::string line1023 = "X-Long: " + std::string(8213 - 8, 'v');
+    const std::string line1024 = "X-Long: " + std::string(8214 - 8, 'v');
     struct Case {
         const char *name;
         std::string block;
@@ -199,9 +200,9 @@ TEST_F(Transport, HeaderBlockBecomesHeaderLinesInOrder) {
          "A-One: 1\r\nB-Two: 2\n\nC-Three: 3",
          {"A-One: 1", "B-Two: 2", "C-Three: 3"}},
         {"trailing line feed", "A-One: 1\n", {"A-One: 1"}},
-        {"1023 bytes sent", line1023 + "\nZ: 1", {line1023, "Z: 1"}},
-        {"1024 bytes left out", line1024 + "\nZ: 1", {"Z: 1"}},
-        {"1023 bytes plus CR left out", line1023 + "\r\nZ: 1", {"Z: 1"}},
+        {"8213 bytes sent", line1023 + "\nZ: 1", {line1023, "Z: 1"}},
+        {"8214 bytes left out", line1024 + "\nZ: 1", {"Z: 1"}},
+        {"8213 bytes plus CR left out", line1023 + "\r\nZ: 1", {"Z: 1"}},
         // libcurl sends the value with the remaining CR before its own CRLF.
         {"two trailing CRs keep one", "X-Two: v\r\r", {"X-Two: v\r"}},
         {"a later line of the same name replaces", "X-A: 1\nX-B: b\nx-a: 2", {"X-B: b", "x-a: 2"}},
@@ -351,6 +352,26 @@ TEST_F(Transport, RedirectedPostKeepsOrDropsItsBodyByStatus) {
         expect_success(call("POST", server.url() + "/start", "{}"), 200, "done");
         EXPECT_EQ(server.last().method, c.method) << c.status;
         EXPECT_EQ(server.last().body, c.body) << c.status;
+    }
+}
+
+// Credentials stay behind on a move to another origin; the content type of
+// a body that is sent again goes along with it.
+TEST_F(Transport, CrossOriginRedirectKeepsOnlyTheBodysContentType) {
+    TestServer server;
+    TestServer other;
+    other.route("/end", Reply{200, "moved"});
+    const char *block =
+        "Content-Type: application/json\nX-Bot-Password: s\nAuthorization: Bearer t";
+    for (int status : {301, 303, 307, 308}) {
+        server.queue(tarn_test::redirect(other.url() + "/end", status));
+        expect_success(call("POST", server.url() + "/start", "{}", block), 200, "moved");
+        Request req = other.last();
+        bool body_again = status == 307 || status == 308;
+        EXPECT_EQ(req.method, body_again ? "POST" : "GET") << status;
+        std::vector<std::string> want;
+        if (body_again) want.push_back("Content-Type: application/json");
+        EXPECT_EQ(caller_headers(req), want) << status;
     }
 }
 
@@ -520,6 +541,22 @@ TEST_F(DefaultBackend, CredentialsAndBodyArrive) {
                                         "Authorization: Bearer tok"}));
     EXPECT_NE(req.body.find("\"sql\":\"select 1\""), std::string::npos) << req.body;
     EXPECT_EQ(tarn_client_row_count(), 1);
+}
+
+// The longest token the setter keeps arrives whole beside the longest
+// password and the content type.
+TEST_F(DefaultBackend, LongestCredentialsArriveWhole) {
+    TestServer server;
+    tarn_client_set_host(server.url().c_str());
+    const std::string pwd(511, 'p');
+    std::string jwt(8191, 'j');
+    jwt[8190] = 'Z';
+    tarn_client_set_password(pwd.c_str());
+    tarn_client_set_jwt(jwt.c_str());
+    ASSERT_EQ(tarn_client_save_connection("{}"), 0) << tarn_client_last_error();
+    EXPECT_EQ(caller_headers(server.last()),
+              (std::vector<std::string>{"Content-Type: application/json", "X-Bot-Password: " + pwd,
+                                        "Authorization: Bearer " + jwt}));
 }
 
 TEST_F(DefaultBackend, FailuresReachTheLastError) {

@@ -48,6 +48,24 @@ protected:
         EXPECT_EQ(tarn_client_row_count(), -1);
     }
 
+    // Runs op against a grid reply and checks the one request it sent. With
+    // no credentials set, a POST carries only the content type and a GET no
+    // header block at all.
+    void expect_request(const std::function<int()> &op, const std::string &method,
+                        const std::string &url, const std::string &body = "") {
+        io_.clear_calls();
+        io_.push(reply(200, R"({"rows":[[1]]})"));
+        ASSERT_EQ(op(), 0) << tarn_client_last_error();
+        ASSERT_EQ(io_.calls().size(), 1U);
+        const Call &call = io_.last();
+        EXPECT_EQ(call.method, method);
+        EXPECT_EQ(call.url, url);
+        EXPECT_TRUE(call.body == body) << url << ": body of " << call.body.size() << " bytes";
+        EXPECT_EQ(call.has_headers, method == "POST") << url;
+        EXPECT_EQ(call.headers, method == "POST" ? "Content-Type: application/json" : "") << url;
+        EXPECT_EQ(tarn_client_row_count(), 1) << "the grid is located after " << url;
+    }
+
     // After a successful call leaves a reply and a grid, op is refused with
     // error: nothing is sent and nothing of the earlier reply is left.
     void expect_rejected(const std::function<int()> &op, const char *error) {

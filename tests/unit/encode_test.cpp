@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "client/encode.h"
@@ -8,10 +10,12 @@
 namespace {
 
 std::string q_after(const std::string &start, const char *name, const char *value) {
-    char buf[tarn::kQueryCap];
-    snprintf(buf, sizeof buf, "%s", start.c_str());
-    tarn::q_add(buf, name, value);
-    return buf;
+    tarn::Query q;
+    tarn::q_start(&q, start.c_str());
+    tarn::q_add(&q, name, value);
+    EXPECT_FALSE(q.too_long);
+    EXPECT_EQ(q.len, strlen(q.text));
+    return q.text;
 }
 
 TEST(QAdd, EncodesPairs) {
@@ -35,18 +39,50 @@ TEST(QAdd, EncodesPairs) {
             << c.start << " + " << (c.value ? c.value : "(null)");
 }
 
-TEST(QAdd, CutsAtTheQueryBound) {
-    std::string start = "?" + std::string(3064, 'x');  // 3065 characters
-    std::string got = q_after(start, "server", "abcdef");
-    EXPECT_EQ(got.size(), 3071U);
-    EXPECT_EQ(got.substr(3065), "&serve");
-    EXPECT_EQ(q_after(got, "db", "x"), got);  // a full buffer takes nothing more
+// A pair goes in whole or the query is marked too long and takes nothing
+// more; "?" and 3070 characters is the longest query.
+TEST(QAdd, NeverCutsAPair) {
+    struct Case {
+        size_t start_len;  // characters of "?xxx..." before the pair
+        const char *value;
+        bool fits;
+    } cases[] = {
+        {3057, "abcdef", true},     // "&server=abcdef" ends at 3071
+        {3058, "abcdef", false},    // one character over
+        {3063, "", true},           // "&server=" alone
+        {3064, "", false},          //
+        {3057, "\xC3\xA9", true},   // two escapes of three characters each
+        {3058, "\xC3\xA9", false},  // the second escape would be cut
+    };
+    for (const auto &c : cases) {
+        tarn::Query q;
+        tarn::q_start(&q, ("?" + std::string(c.start_len - 1, 'x')).c_str());
+        const std::string before = q.text;
+        tarn::q_add(&q, "server", c.value);
+        EXPECT_EQ(q.too_long, !c.fits) << c.start_len;
+        EXPECT_EQ(q.len, strlen(q.text)) << c.start_len;
+        if (c.fits) {
+            EXPECT_EQ(q.len, before.size() + 8 + strlen(c.value) * (c.value[0] == 'a' ? 1 : 3));
+        } else {
+            EXPECT_TRUE(q.text == before) << c.start_len;
+            tarn::q_add(&q, "d", "x");  // a marked query takes nothing more
+            EXPECT_TRUE(q.text == before) << c.start_len;
+        }
+    }
+    tarn::Query q;
+    tarn::q_start(&q, std::string(3071, 'q').c_str());  // "?" makes 3072
+    EXPECT_TRUE(q.too_long);
+    tarn::q_start(&q, ("?" + std::string(3070, 'q')).c_str());
+    EXPECT_FALSE(q.too_long);
 }
 
-std::string escaped(const char *src, size_t cap = 1024) {
-    std::string out(cap + 1, '\x7f');
-    tarn::json_escape(src, out.data(), cap);
-    return std::string(out.c_str());
+std::string escaped(const char *src) {
+    size_t n = tarn::json_escaped_len(src);
+    std::string out(n + 1, '\x7f');
+    EXPECT_EQ(tarn::json_escape(src, out.data()), n);
+    EXPECT_EQ(out[n], '\0');
+    out.resize(n);
+    return out;
 }
 
 TEST(JsonEscape, MapsEachByte) {
@@ -65,19 +101,23 @@ TEST(JsonEscape, MapsEachByte) {
     for (const auto &c : cases) EXPECT_EQ(escaped(c.src), c.want) << c.want;
 }
 
-TEST(JsonEscape, KeepsEightBytesOfRoom) {
-    std::string long_src(5000, 'a');
-    EXPECT_EQ(escaped(long_src.c_str(), 8), "a");
-    for (size_t cap = 1; cap <= 7; ++cap) EXPECT_EQ(escaped("abc", cap), "") << cap;
-    EXPECT_EQ(escaped(long_src.c_str(), 1024).size(), 1017U);
-    // A cut never splits an escape.
-    std::string quotes(2000, '"');
-    std::string got = escaped(quotes.c_str(), 1024);
-    EXPECT_EQ(got.size() % 2, 0U);
-    EXPECT_LE(got.size(), 1022U);
-    // The sizing helper leaves room to escape every byte whole.
-    std::string ctl(300, '\x01');
-    EXPECT_EQ(escaped(ctl.c_str(), tarn::json_escape_room(ctl.size())).size(), 1800U);
+TEST(JsonEscape, LongTextIsEscapedWhole) {
+    EXPECT_EQ(escaped(std::string(5000, 'a').c_str()), std::string(5000, 'a'));
+    EXPECT_EQ(escaped(std::string(2000, '"').c_str()).size(), 4000U);
+    EXPECT_EQ(escaped(std::string(300, '\x01').c_str()).size(), 1800U);
+}
+
+TEST(JsonObject, MembersInOrder) {
+    const tarn::JsonMember members[] = {tarn::json_text("s", "a\"b"), tarn::json_text("n", nullptr),
+                                        tarn::json_number("i", -2147483647 - 1),
+                                        tarn::json_number("j", 7)};
+    char *body = tarn::json_object(members, std::size(members));
+    ASSERT_NE(body, nullptr);
+    EXPECT_STREQ(body, R"({"s":"a\"b","n":"","i":-2147483648,"j":7})");
+    free(body);
+    body = tarn::json_object(members, 0);
+    EXPECT_STREQ(body, "{}");
+    free(body);
 }
 
 }  // namespace

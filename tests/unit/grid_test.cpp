@@ -9,6 +9,7 @@
 #include "client/state.h"
 #include "support/client_test.h"
 #include "support/fake_io.h"
+#include "support/heap_hooks.h"
 
 namespace {
 
@@ -263,13 +264,6 @@ TEST_F(GridTest, CellTextLivesUntilTheNextOperationBegins) {
     EXPECT_EQ(tarn_client_col_count(), -1);
 }
 
-// Fails the n-th heap request made through the hook, counting from 1.
-int g_fail_at;
-int g_seen;
-void *fail_nth(size_t size) {
-    return ++g_seen == g_fail_at ? nullptr : malloc(size);
-}
-
 TEST_F(GridTest, AllocationFailuresLeaveAConsistentGrid) {
     // Names: col count 3 and (0,0) found by name. Without the name array:
     // col count from the first row and (0,0) by position. Without the copy of
@@ -277,14 +271,15 @@ TEST_F(GridTest, AllocationFailuresLeaveAConsistentGrid) {
     const std::string json = R"({"columns":["b","a","c"],"rows":[{"a":1,"b":2},[7]]})";
     bool saw_no_names = false;
     bool saw_missing_name = false;
-    for (g_fail_at = 1;; ++g_fail_at) {
-        g_seen = 0;
-        tarn::mem_malloc = fail_nth;
-        io_.push(reply(200, json));
-        int rc = tarn_client_ping();
-        tarn::mem_malloc = malloc;
-        bool hit = g_seen >= g_fail_at;
-        ASSERT_EQ(rc, 0) << g_fail_at;
+    for (int at = 1;; ++at) {
+        int rc;
+        {
+            auto failing = tarn_test::HeapHooks::failing_nth(at);
+            io_.push(reply(200, json));
+            rc = tarn_client_ping();
+        }
+        bool hit = tarn_test::FailNth::seen >= at;
+        ASSERT_EQ(rc, 0) << at;
         EXPECT_EQ(tarn_client_row_count(), 2);
         int cols = tarn_client_col_count();
         std::string first = tarn_client_cell(0, 0);

@@ -16,7 +16,6 @@ using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
-constexpr const char *kJson = "Content-Type: application/json";
 constexpr const char *kGrid = R"({"rows":[[1]]})";
 
 using AdminOpsTest = ClientTest;
@@ -30,7 +29,6 @@ struct RequestCase {
 };
 
 TEST_F(AdminOpsTest, ExactRequests) {
-    const std::string long_action(4000, 'a');
     const RequestCase cases[] = {
         {"load, table only",
          [] { return tarn_client_editgrid_load(nullptr, nullptr, nullptr, "t", 0); }, "GET",
@@ -72,8 +70,6 @@ TEST_F(AdminOpsTest, ExactRequests) {
          "http://h/storage?action=a%26b%3Dc", "{}"},
         {"storage_post, blank", [] { return tarn_client_storage_post("a b", "{}"); }, "POST",
          "http://h/storage?action=a%20b", "{}"},
-        {"storage_post, long", [&] { return tarn_client_storage_post(long_action.c_str(), "{}"); },
-         "POST", "http://h/storage?action=" + long_action.substr(0, 3071 - 8), "{}"},
         {"admin, action only", [] { return tarn_client_admin(nullptr, "jobs", nullptr, nullptr); },
          "GET", "http://h/admin?action=jobs", ""},
         {"admin, history", [] { return tarn_client_admin("s", "history", "d", "42"); }, "GET",
@@ -91,17 +87,7 @@ TEST_F(AdminOpsTest, ExactRequests) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        io_.clear_calls();
-        io_.push(reply(200, kGrid));
-        ASSERT_EQ(c.op(), 0) << tarn_client_last_error();
-        ASSERT_EQ(io_.calls().size(), 1U);
-        const auto &call = io_.last();
-        EXPECT_EQ(call.method, c.method);
-        EXPECT_EQ(call.url, c.url);
-        EXPECT_EQ(call.body, c.body);
-        EXPECT_EQ(call.has_headers, call.method == "POST");
-        EXPECT_EQ(call.headers, call.method == "POST" ? kJson : "");
-        EXPECT_EQ(tarn_client_row_count(), 1);
+        expect_request(c.op, c.method, c.url, c.body);
     }
 }
 

@@ -18,28 +18,9 @@ using tarn_test::ClientTest;
 using tarn_test::FakeIo;
 using tarn_test::reply;
 
-constexpr const char *kJson = "Content-Type: application/json";
 constexpr const char *kGrid = R"({"rows":[[1]]})";
 
-class ConnectionOpsTest : public ClientTest {
-protected:
-    // Runs `op` against a grid reply and checks the one request it sent.
-    void expect_request(const std::function<int()> &op, const std::string &method,
-                        const std::string &url, const std::string &body = "") {
-        io_.clear_calls();
-        io_.push(reply(200, kGrid));
-        ASSERT_EQ(op(), 0) << tarn_client_last_error();
-        ASSERT_EQ(io_.calls().size(), 1U);
-        const auto &call = io_.last();
-        EXPECT_EQ(call.method, method);
-        EXPECT_EQ(call.url, url);
-        EXPECT_EQ(call.body, body) << url;
-        // Every POST carries a body, every GET none.
-        EXPECT_EQ(call.has_headers, method == "POST") << url;
-        EXPECT_EQ(call.headers, method == "POST" ? kJson : "") << url;
-        EXPECT_EQ(tarn_client_row_count(), 1) << "the grid is located after " << url;
-    }
-};
+using ConnectionOpsTest = ClientTest;
 
 struct RequestCase {
     const char *what;
@@ -173,44 +154,6 @@ TEST_F(ConnectionOpsTest, RejectedArgumentsSendNothingAndLeaveNoResult) {
         SCOPED_TRACE(c.what);
         expect_rejected(c.op, c.error);
     }
-}
-
-// Fails the n-th heap request made through the hook, counting from 1.
-int g_fail_at;
-int g_seen;
-void *fail_nth(size_t size) {
-    return ++g_seen == g_fail_at ? nullptr : malloc(size);
-}
-
-TEST_F(ConnectionOpsTest, QueryWithoutMemorySendsNothing) {
-    // The escaped SQL text first, then the body.
-    for (g_fail_at = 1; g_fail_at <= 2; ++g_fail_at) {
-        g_seen = 0;
-        tarn::mem_malloc = fail_nth;
-        int rc = tarn_client_query("s", "d", "select 1", 0, 0, nullptr);
-        tarn::mem_malloc = malloc;
-        EXPECT_EQ(rc, -1) << g_fail_at;
-        EXPECT_STREQ(tarn_client_last_error(), "out of memory");
-        EXPECT_TRUE(io_.calls().empty());
-    }
-}
-
-TEST_F(ConnectionOpsTest, LongDeleteIdStillMakesValidJson) {
-    const std::string id(5000, 'i');
-    expect_request([&] { return tarn_client_delete_connection(id.c_str()); }, "POST",
-                   "http://h/connections?action=delete",
-                   R"({"id":")" + id.substr(0, 1017) + R"("})");
-    const std::string quotes(3000, '"');
-    io_.push(reply(200, "{}"));
-    ASSERT_EQ(tarn_client_delete_connection(quotes.c_str()), 0);
-    const std::string &body = io_.last().body;
-    yyjson_doc *doc = yyjson_read(body.data(), body.size(), 0);
-    ASSERT_NE(doc, nullptr) << body;
-    const char *got = yyjson_get_str(yyjson_obj_get(yyjson_doc_get_root(doc), "id"));
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(std::string(got), quotes.substr(0, std::string(got).size()));
-    EXPECT_GE(std::string(got).size(), 500U);
-    yyjson_doc_free(doc);
 }
 
 TEST_F(ConnectionOpsTest, MegabyteQueryArrivesWhole) {

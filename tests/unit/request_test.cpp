@@ -56,17 +56,24 @@ TEST_F(RequestTest, QueryGetsOneQuestionMarkAndThePassword) {
     }
 }
 
-TEST_F(RequestTest, QueryAndUrlAreCutAtTheirBounds) {
-    std::string query(4000, 'q');
-    tarn_client_set_password("pw");
+// A query or URL that does not fit whole is refused, never cut.
+TEST_F(RequestTest, QueryAndUrlAreNeverCut) {
+    const std::string query(3070, 'q');  // "?" makes 3071
     ASSERT_EQ(get(query.c_str()), 0);
-    // "?" plus 3070 characters fill the query; the password no longer fits.
-    EXPECT_EQ(io_.last().url, "http://h/p?" + query.substr(0, 3070));
+    EXPECT_EQ(io_.last().url, "http://h/p?" + query);
 
+    io_.clear_calls();
+    tarn_client_set_password("pw");
+    EXPECT_EQ(get(query.c_str()), -1);
+    EXPECT_STREQ(tarn_client_last_error(), "query string too long");
     tarn_client_set_password(nullptr);
+    EXPECT_EQ(get((query + "q").c_str()), -1);
+    EXPECT_STREQ(tarn_client_last_error(), "query string too long");
+
     std::string path = "/" + std::string(5000, 'x');
-    ASSERT_EQ(tarn::do_request(tarn::kGet, path.c_str(), "a=1", nullptr), 0);
-    EXPECT_EQ(io_.last().url, ("http://h" + path).substr(0, 4095));
+    EXPECT_EQ(tarn::do_request(tarn::kGet, path.c_str(), "a=1", nullptr), -1);
+    EXPECT_STREQ(tarn_client_last_error(), "url too long");
+    EXPECT_TRUE(io_.calls().empty());
 }
 
 TEST_F(RequestTest, HeaderBlockLinesAndOrder) {
@@ -105,16 +112,16 @@ TEST_F(RequestTest, HeaderBlockLinesAndOrder) {
     }
 }
 
-TEST_F(RequestTest, TokenIsPlacedOnlyWhenItFits) {
+// Any token the setter keeps goes out whole beside the other lines.
+TEST_F(RequestTest, TokenIsPlacedWhole) {
+    const std::string pwd511(511, 'p');
     struct Case {
         const char *body;
         const char *pwd;
         size_t jwt_len;
-        bool placed;
     } cases[] = {
-        {nullptr, "", 2019, true},  {nullptr, "", 2020, false},  {"{}", "", 1989, true},
-        {"{}", "", 1990, false},    {nullptr, "pw", 2001, true}, {nullptr, "pw", 2002, false},
-        {nullptr, "", 8191, false},
+        {nullptr, "", 1001},   {nullptr, "", 2020},          {"{}", "", 1990},
+        {nullptr, "pw", 2002}, {"{}", pwd511.c_str(), 8191}, {nullptr, "", 8191},
     };
     for (const auto &c : cases) {
         std::string jwt(c.jwt_len, 'j');
@@ -124,8 +131,8 @@ TEST_F(RequestTest, TokenIsPlacedOnlyWhenItFits) {
         std::string want;
         if (c.body != nullptr) want = kJson;
         if (c.pwd[0] != '\0')
-            want += (want.empty() ? "" : "\n") + std::string("X-Bot-Password: pw");
-        if (c.placed) want += (want.empty() ? "" : "\n") + ("Authorization: Bearer " + jwt);
+            want += (want.empty() ? "" : "\n") + std::string("X-Bot-Password: ") + c.pwd;
+        want += (want.empty() ? "" : "\n") + ("Authorization: Bearer " + jwt);
         const auto &call = io_.last();
         EXPECT_EQ(call.has_headers, !want.empty()) << c.jwt_len;
         EXPECT_EQ(call.headers, want) << c.jwt_len;
@@ -303,8 +310,9 @@ TEST_F(RequestTest, CredentialsWithControlBytesAreRefused) {
         {"", "t\nX-Evil: 1", "token contains a control character"},
         {"", "\x1f", "token contains a control character"},
         {"pw", "t\r", "token contains a control character"},
-        {"del\x7f", "", ""},
-        {"sp ace \xC3\xA9", "t\x7f\xC3\xA9", ""},
+        {"del\x7f", "", "password contains a control character"},
+        {"", "t\x7f\xC3\xA9", "token contains a control character"},
+        {"sp ace \xC3\xA9", "t~\xC3\xA9", ""},
     };
     for (const auto &c : cases) {
         tarn_client_set_password(nullptr);

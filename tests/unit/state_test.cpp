@@ -9,6 +9,8 @@
 #include "client/state.h"
 #include "support/client_test.h"
 #include "support/fake_io.h"
+#include "support/heap_hooks.h"
+#include "transport/backends.h"
 
 namespace {
 
@@ -31,17 +33,7 @@ void forget_result_buffer() {
     tarn::s_result_cap = 0;
 }
 
-struct ReallocGuard {
-    explicit ReallocGuard(void *(*hook)(void *, size_t)) : saved(tarn::mem_realloc) {
-        tarn::mem_realloc = hook;
-    }
-    ~ReallocGuard() { tarn::mem_realloc = saved; }
-    void *(*saved)(void *, size_t);
-};
-
-void *refuse_realloc(void *, size_t) {
-    return nullptr;
-}
+using tarn_test::refuse_realloc;
 
 TEST_F(StateTest, HostIsStoredWithoutTrailingSlashes) {
     struct Case {
@@ -64,42 +56,60 @@ TEST_F(StateTest, HostIsStoredWithoutTrailingSlashes) {
     }
 }
 
-TEST_F(StateTest, HostIsCutAt511BeforeSlashesAreStripped) {
-    // Characters 510 and 511 are slashes; the text goes on past the cut.
-    std::string kept = "http://" + std::string(502, 'a');
-    std::string host = kept + "//" + "tail";
-    ASSERT_EQ(kept.size() + 2, 511U);
-    tarn_client_set_host(host.c_str());
-    EXPECT_EQ(ping_url(), kept + "/ping");
-
-    std::string plain = "http://" + std::string(600, 'b');
-    tarn_client_set_host(plain.c_str());
-    EXPECT_EQ(ping_url(), plain.substr(0, 511) + "/ping");
+// A setting that fits goes out whole; one that its setter had to cut sends
+// nothing, whichever operation runs, until it is set again.
+TEST_F(StateTest, OverLongSettingsSendNothing) {
+    const std::string host511 = "http://" + std::string(504, 'a');
+    const std::string pwd511(511, 'p');
+    std::string jwt8191(8191, 't');
+    jwt8191[8190] = 'L';
+    struct Case {
+        const char *what;
+        std::string host, pwd, jwt;
+        const char *error;  // empty: sent
+    } cases[] = {
+        {"host of 511", host511, "", "", ""},
+        {"host of 511 and slashes", host511 + "///", "", "", ""},
+        {"host of 512", host511 + "b", "", "", "base url too long"},
+        {"host of 512 and slashes", host511 + "b//", "", "", "base url too long"},
+        {"password of 511", "http://h", pwd511, "", ""},
+        {"password of 512", "http://h", pwd511 + "p", "", "password too long"},
+        {"token of 8191", "http://h", "", jwt8191, ""},
+        {"token of 8192", "http://h", "", jwt8191 + "x", "token too long"},
+        {"all three at their limit", host511, pwd511, jwt8191, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        tarn_client_set_host(c.host.c_str());
+        tarn_client_set_password(c.pwd.c_str());
+        tarn_client_set_jwt(c.jwt.c_str());
+        io_.clear_calls();
+        bool refused = c.error[0] != '\0';
+        for (const auto &op : {+[] { return tarn_client_ping(); },
+                               +[] { return tarn_client_save_connection("{}"); }}) {
+            EXPECT_EQ(op(), refused ? -1 : 0);
+            EXPECT_STREQ(tarn_client_last_error(), c.error);
+        }
+        ASSERT_EQ(io_.calls().size(), refused ? 0U : 2U);
+        if (refused) continue;
+        const auto &call = io_.last();
+        std::string host = c.host.substr(0, c.host.find_last_not_of('/') + 1);
+        EXPECT_EQ(call.url,
+                  host + "/connections?action=save" + (c.pwd.empty() ? "" : "&pwd=" + c.pwd));
+        std::string headers = "Content-Type: application/json";
+        if (!c.pwd.empty()) headers += "\nX-Bot-Password: " + c.pwd;
+        if (!c.jwt.empty()) headers += "\nAuthorization: Bearer " + c.jwt;
+        EXPECT_EQ(call.headers, headers);
+    }
 }
 
-TEST_F(StateTest, PasswordIsCutAt511AndClearedByNullOrEmpty) {
-    std::string pwd(600, 'p');
-    tarn_client_set_password(pwd.c_str());
-    std::string url = ping_url();
-    EXPECT_EQ(url, "http://h/ping?pwd=" + pwd.substr(0, 511));
-    EXPECT_EQ(io_.last().headers, "X-Bot-Password: " + pwd.substr(0, 511));
-
+TEST_F(StateTest, PasswordAndTokenAreClearedByNullOrEmpty) {
     for (const char *cleared : {static_cast<const char *>(nullptr), ""}) {
         tarn_client_set_password("x");
         tarn_client_set_password(cleared);
         EXPECT_EQ(ping_url(), "http://h/ping");
         EXPECT_FALSE(io_.last().has_headers);
-    }
-}
 
-TEST_F(StateTest, TokenIsCutAt8191AndClearedByNullOrEmpty) {
-    std::string jwt(9000, 't');
-    jwt[8190] = 'L';
-    tarn_client_set_jwt(jwt.c_str());
-    EXPECT_EQ(strlen(tarn::s_jwt), 8191U);
-    EXPECT_EQ(std::string(tarn::s_jwt), jwt.substr(0, 8191));
-
-    for (const char *cleared : {static_cast<const char *>(nullptr), ""}) {
         tarn_client_set_jwt("tok");
         ping_url();
         EXPECT_EQ(io_.last().headers, "Authorization: Bearer tok");
@@ -188,7 +198,7 @@ TEST_F(StateTest, ResultBufferGrowsToTheReplyWithA64KiBFloor) {
 TEST_F(StateTest, GrowthFailureKeepsTheOldBuffer) {
     forget_result_buffer();
     {
-        ReallocGuard guard(refuse_realloc);
+        tarn_test::HeapHooks guard(nullptr, refuse_realloc);
         io_.push(reply(200, "0123456789"));
         EXPECT_EQ(tarn_client_ping(), -1);
         EXPECT_STREQ(tarn_client_last_error(), "out of memory");
@@ -200,7 +210,7 @@ TEST_F(StateTest, GrowthFailureKeepsTheOldBuffer) {
     ASSERT_EQ(tarn_client_ping(), 0);
     const char *buffer = tarn::s_result;
     {
-        ReallocGuard guard(refuse_realloc);
+        tarn_test::HeapHooks guard(nullptr, refuse_realloc);
         io_.push(reply(200, std::string(100000, 'y')));
         EXPECT_EQ(tarn_client_ping(), -1);
         EXPECT_STREQ(tarn_client_last_error(), "out of memory");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/state.h"
+#include "support/heap_hooks.h"
 #include "transport/wire.h"
 
 namespace {
@@ -28,9 +28,12 @@ std::vector<std::string> walk(const char *block) {
 }
 
 TEST(WalkHeaderLines, KeepsTheLinesABackendMustSend) {
-    const std::string l1023(1023, 'a');
-    const std::string l1024(1024, 'b');
-    const std::string l1022 = std::string(1022, 'c');
+    // The longest line carries "Authorization: Bearer " and 8191 bytes.
+    const size_t max = wire::kMaxHeaderLine;
+    ASSERT_EQ(max, 8213U);
+    const std::string l1023("Authorization: Bearer " + std::string(max - 22, 'a'));
+    const std::string l1024(max + 1, 'b');
+    const std::string l1022 = std::string(max - 1, 'c');
     struct Case {
         const char *name;
         std::string block;
@@ -43,10 +46,10 @@ TEST(WalkHeaderLines, KeepsTheLinesABackendMustSend) {
         {"empty and CR-only lines are skipped", "\n\r\n\nA: 1\n\r", {"A: 1"}},
         {"only one of two trailing CRs goes", "A: v\r\r", {"A: v\r"}},
         {"content is not examined", "no colon here\n  : lead", {"no colon here", "  : lead"}},
-        {"1023 bytes are sent", l1023 + "\nZ: 1", {l1023, "Z: 1"}},
-        {"1024 bytes are left out, later lines kept", l1024 + "\nZ: 1", {"Z: 1"}},
-        {"1023 bytes plus CR are left out", l1023 + "\r\nZ: 1", {"Z: 1"}},
-        {"1022 bytes plus CR are kept without it", l1022 + "\r\nZ: 1", {l1022, "Z: 1"}},
+        {"the longest line is sent", l1023 + "\nZ: 1", {l1023, "Z: 1"}},
+        {"one byte more is left out, later lines kept", l1024 + "\nZ: 1", {"Z: 1"}},
+        {"the longest plus CR is left out", l1023 + "\r\nZ: 1", {"Z: 1"}},
+        {"one less plus CR is kept without it", l1022 + "\r\nZ: 1", {l1022, "Z: 1"}},
         {"an over-long last line ends the walk", "A: 1\n" + l1024, {"A: 1"}},
     };
     for (const Case &c : cases) EXPECT_EQ(walk(c.block.c_str()), c.want) << c.name;
@@ -57,23 +60,9 @@ TEST(WalkHeaderLines, NullAndEmptyBlocksAddNothing) {
     EXPECT_TRUE(walk("").empty());
 }
 
-// Restores the heap hooks however the test ends.
-struct HeapHooks {
-    HeapHooks() = default;
-    HeapHooks(const HeapHooks &) = delete;
-    HeapHooks &operator=(const HeapHooks &) = delete;
-    ~HeapHooks() {
-        tarn::mem_malloc = malloc;
-        tarn::mem_realloc = realloc;
-    }
-};
-
-void *refuse_malloc(size_t) {
-    return nullptr;
-}
-void *refuse_realloc(void *, size_t) {
-    return nullptr;
-}
+using tarn_test::HeapHooks;
+using tarn_test::refuse_malloc;
+using tarn_test::refuse_realloc;
 
 TEST(BodyBuffer, GrowsFrom64KiBByDoublingAndStaysTerminated) {
     struct Case {
