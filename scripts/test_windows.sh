@@ -72,6 +72,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tarn-other-host.inva
 tls_body='served over tls'
 printf 'HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s' \
   "${#tls_body}" "$tls_body" >"$tmp/hello"
+# The hostile case redirect_from_https_to_http (tests/support/hostile_cases.cpp):
+# the same bytes, served over TLS.
+printf 'HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/end\r\nContent-Length: 9\r\n\r\nnot taken' \
+  >"$tmp/redirect"
 for _ in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 30000))
   (cd "$tmp" && exec openssl s_server -quiet -accept "127.0.0.1:$port" \
@@ -88,6 +92,7 @@ for _ in 1 2 3 4 5; do
 done
 [ -n "$tls_pid" ] || fail "the TLS test server did not start: $(cat "$tmp/tls.log")"
 export TARN_WIN_TLS_URL="https://127.0.0.1:$port/hello" TARN_WIN_TLS_BODY="$tls_body"
+export TARN_WIN_TLS_REDIRECT_URL="https://127.0.0.1:$port/redirect"
 
 step tests
 ctest --test-dir build-win --output-on-failure -j2 --timeout 300
@@ -97,19 +102,15 @@ step cli suite
 cli_tests="$native/tests/tarn_cli_tests"
 if [ ! -x "$cli_tests" ]; then
   cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=OFF >/dev/null
-  if cmake --build build-wnat --target help | grep -q '\btarn_cli_tests\b'; then
-    cmake --build build-wnat -j2 --target tarn_cli_tests
-    cli_tests=build-wnat/tests/tarn_cli_tests
-  else
-    cli_tests=""
-  fi
+  cmake --build build-wnat -j2 --target tarn_cli_tests || fail "cannot build the command-line suite"
+  cli_tests=build-wnat/tests/tarn_cli_tests
 fi
-if [ -n "$cli_tests" ]; then
-  TARN_CLI_PROGRAM="$PWD/$program" TARN_CLI_LAUNCHER="$wine" "$cli_tests"
-else
-  # TODO(lead): nothing to run until tests/CMakeLists.txt defines tarn_cli_tests.
-  echo "cli suite: NOT RUN: no tarn_cli_tests target yet" >&2
-fi
+[ -x "$cli_tests" ] || fail "no command-line suite at $cli_tests"
+TARN_CLI_PROGRAM="$PWD/$program" TARN_CLI_LAUNCHER="$wine" "$cli_tests" | tee "$tmp/cli.log" ||
+  fail "the command-line suite failed against $program"
+# A suite that ran nothing has not shown anything.
+grep -q '^\[  PASSED  \] [1-9][0-9]* test' "$tmp/cli.log" ||
+  fail "the command-line suite ran no tests against $program"
 
 echo
 echo "windows: all passed"

@@ -32,6 +32,7 @@ struct WinHttpTimeouts {
     int connect_ms;
     int send_ms;
     int receive_ms;
+    int response_ms;  // whole response head; 0 leaves WinHTTP's own limit
 };
 extern WinHttpTimeouts winhttp_timeouts;
 

@@ -20,7 +20,7 @@
 
 namespace tarn {
 
-WinHttpTimeouts winhttp_timeouts = {10000, 10000, 30000, 300000};
+WinHttpTimeouts winhttp_timeouts = {10000, 10000, 30000, 300000, 0};
 
 }  // namespace tarn
 
@@ -146,6 +146,10 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
                                     WINHTTP_DEFAULT_ACCEPT_TYPES, https ? WINHTTP_FLAG_SECURE : 0);
     if (ex.request == nullptr) return wire::kOpenRequestFailed;
     tarn::winhttp_hooks::watch_redirects(ex.request);
+    if (tarn::winhttp_timeouts.response_ms > 0) {
+        DWORD ms = static_cast<DWORD>(tarn::winhttp_timeouts.response_ms);
+        WinHttpSetOption(ex.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof ms);
+    }
     // The TLS policy sets the security flags (tls_winhttp.cpp); after the
     // trace's callback, which it keeps.
     if (https && !tarn::tls::arm_winhttp(ex.request, host, &ex.check))

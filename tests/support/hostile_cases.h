@@ -18,7 +18,9 @@ enum class HostileEnd {
 
 // A documented outcome: the failure message, or a status with its body.
 struct HostileOutcome {
-    const char *error = nullptr;  // non-null: the call fails with exactly this
+    // Non-null: the call fails with exactly this; "": fails handing out no
+    // message (the library then reports "transport failure").
+    const char *error = nullptr;
     int status = 0;
     std::string body;             // the body as a text (up to its first NUL)
     bool body_is_filler = false;  // the body is the case's filler, whole
@@ -39,6 +41,9 @@ struct HostileCase {
     // and what it gives instead.
     const char *wine_why = nullptr;
     std::optional<HostileOutcome> wine;
+    size_t wine_max_requests = 0;  // 0: as max_requests
+    // Not run under Wine, for this reason (Windows itself is not slowed so).
+    const char *wine_not_run = nullptr;
 
     size_t size() const { return head.size() + unit.size() * count + tail.size(); }
     // True when text is the filler repeated count times.
