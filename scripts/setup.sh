@@ -22,6 +22,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64 wine64
   groff zsh
   libcpp-httplib-dev libsqlite3-dev
+  # Fuzzing (clang with libFuzzer) and the memcheck job.
+  clang libclang-rt-dev valgrind
 )
 
 updated=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: lint, the native suites, the same
-# suites under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# Windows build under Wine.
+# suites under AddressSanitizer and UndefinedBehaviorSanitizer, under
+# valgrind's memcheck, a minute of fuzzing per target, and the Windows
+# build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -36,6 +37,12 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+step memcheck
+bash scripts/memcheck.sh build
+
+step fuzz
+bash scripts/fuzz.sh 60
 
 step windows
 TARN_NATIVE_BUILD=build bash scripts/test_windows.sh
