@@ -9,9 +9,9 @@
 
 #include "encode.h"
 #include "state.h"
+#include "transport/backends.h"
 #include "transport/exchange_limits.h"
 #include "transport/trace.h"
-#include "transport/backends.h"
 
 namespace tarn {
 namespace {
