@@ -171,8 +171,7 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     }
     if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kReceiveFailed;
     if (!WinHttpReceiveResponse(ex.request, nullptr))
-        return tarn::tls::winhttp_failure(ex.check, GetLastError(),
-                                          wire::kReceiveFailed);
+        return tarn::tls::winhttp_failure(ex.check, GetLastError(), wire::kReceiveFailed);
     tarn::winhttp_hooks::trace_received(ex.request);
 
     DWORD code = 0;
