@@ -43,9 +43,21 @@ void read_grid() {
     // Bounded, so one wide input cannot stall the run.
     int max_rows = rows < 64 ? rows : 64;
     int max_cols = cols < 64 ? cols : 64;
+    for (int c = -1; c <= max_cols; ++c)
+        if (tarn_client_col_name(c) == nullptr) abort();
     for (int r = -1; r <= max_rows; ++r)
-        for (int c = -1; c <= max_cols; ++c)
+        for (int c = -1; c <= max_cols; ++c) {
             if (strlen(tarn_client_cell(r, c)) > 8191) abort();
+            int kind = tarn_client_cell_kind(r, c);
+            if (kind < TARN_CELL_ABSENT || kind > TARN_CELL_OBJECT) abort();
+            size_t len = 0;
+            const char *text = tarn_client_cell_text(r, c, &len);
+            if (text == nullptr || text[len] != '\0') abort();
+            const char *json = tarn_client_cell_json(r, c, &len);
+            if (json == nullptr || json[len] != '\0') abort();
+            // A cell that is there always has some JSON text.
+            if (kind != TARN_CELL_ABSENT && len == 0) abort();
+        }
     tarn_client_cell(rows, cols);
     tarn_client_cell(2147483647, -2147483647 - 1);
 }
