@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "row_index.h"
 #include "state.h"
 
 namespace tarn {
@@ -147,6 +148,7 @@ void drop_grid() {
         s_grid_doc = nullptr;
     }
     s_grid_rows = nullptr;
+    drop_row_index();
     free(s_row_index);
     s_row_index = nullptr;
     s_row_count = 0;
@@ -196,6 +198,8 @@ yyjson_val *grid_row(int row) {
 yyjson_val *cell_value(int row, int col) {
     yyjson_val *r = grid_row(row);
     if (r == nullptr || col < 0) return nullptr;
+    yyjson_val *v = nullptr;
+    if (indexed_cell(static_cast<size_t>(row), r, col, &v)) return v;
     if (yyjson_is_arr(r))
         return static_cast<size_t>(col) < yyjson_arr_size(r)
                    ? yyjson_arr_get(r, static_cast<size_t>(col))

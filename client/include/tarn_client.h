@@ -166,7 +166,8 @@ TARN_API int tarn_client_col_count(void);
  * Text of one cell, rows and columns counted from 0. Object rows are looked
  * up by column name, then by member position. Out-of-range indices give "".
  * Never NULL; the buffer (at most 8191 bytes) is shared and overwritten by
- * the next call. Reading every cell of a grid costs time linear in its size.
+ * the next call. Reading every cell of a grid, or of one wide row, costs time
+ * linear in its size.
  */
 TARN_API const char *tarn_client_cell(int row, int col);
 
