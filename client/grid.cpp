@@ -25,11 +25,23 @@ bool nonempty_arr(yyjson_val *v) {
     return yyjson_is_arr(v) && yyjson_arr_size(v) > 0;
 }
 
-char *copy_text(yyjson_val *str) {
+// Strings of a document parsed in place are not NUL-terminated (the text
+// keeps its quotes), so every string is read by its length, up to a NUL
+// it may hold.
+size_t text_len(yyjson_val *str) {
     const char *s = yyjson_get_str(str);
-    size_t n = strlen(s) + 1;
-    auto *copy = static_cast<char *>(mem_malloc(n));
-    if (copy != nullptr) memcpy(copy, s, n);
+    size_t len = yyjson_get_len(str);
+    const void *nul = memchr(s, '\0', len);
+    return nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - s) : len;
+}
+
+char *copy_text(yyjson_val *str) {
+    size_t n = text_len(str);
+    auto *copy = static_cast<char *>(mem_malloc(n + 1));
+    if (copy != nullptr) {
+        memcpy(copy, yyjson_get_str(str), n);
+        copy[n] = '\0';
+    }
     return copy;
 }
 
@@ -92,9 +104,13 @@ void take_column_names(yyjson_val *cols) {
 void render_cell(yyjson_val *v) {
     s_cell[0] = '\0';
     switch (yyjson_get_type(v)) {
-        case YYJSON_TYPE_STR:
-            snprintf(s_cell, kCellCap, "%s", yyjson_get_str(v));
+        case YYJSON_TYPE_STR: {
+            size_t n = text_len(v);
+            if (n >= kCellCap) n = kCellCap - 1;
+            memcpy(s_cell, yyjson_get_str(v), n);
+            s_cell[n] = '\0';
             break;
+        }
         case YYJSON_TYPE_BOOL:
             snprintf(s_cell, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
             break;
@@ -140,6 +156,21 @@ yyjson_val *object_cell(yyjson_val *row, int col) {
     return nullptr;
 }
 
+// Parses the reply text. Where the buffer has room for the reader's
+// padding and the text holds no escape, the reader works in the buffer
+// itself instead of a copy of it: it then only turns each closing quote
+// into a NUL byte, and those are turned back, since the text had none.
+yyjson_doc *read_reply(char *text, size_t len, uint64_t cap) {
+    if (cap - len < YYJSON_PADDING_SIZE || memchr(text, '\\', len) != nullptr)
+        return yyjson_read_opts(text, len, 0, nullptr, nullptr);
+    memset(text + len, 0, YYJSON_PADDING_SIZE);
+    yyjson_doc *doc = yyjson_read_opts(text, len, YYJSON_READ_INSITU, nullptr, nullptr);
+    char *end = text + len;
+    for (char *p = text; (p = static_cast<char *>(memchr(p, '\0', static_cast<size_t>(end - p))));)
+        *p++ = '"';
+    return doc;
+}
+
 }  // namespace
 
 void drop_grid() {
@@ -163,8 +194,8 @@ void drop_grid() {
 
 void parse_grid() {
     drop_grid();
-    if (s_result == nullptr || s_result[0] == '\0') return;
-    s_grid_doc = yyjson_read_opts(s_result, strlen(s_result), 0, nullptr, nullptr);
+    if (s_result == nullptr || s_result_len == 0) return;
+    s_grid_doc = read_reply(s_result, s_result_len, s_result_cap);
     if (s_grid_doc == nullptr) return;
 
     yyjson_val *root = yyjson_doc_get_root(s_grid_doc);

@@ -29,6 +29,8 @@ extern char s_jwt[kJwtCap];
 extern const tarn_client_io *s_io;
 extern char *s_result;
 extern uint64_t s_result_cap;
+// Length of the text in s_result, measured once when it was stored.
+extern size_t s_result_len;
 extern char s_error[kErrorCap];
 extern char s_cell[kCellCap];
 extern yyjson_doc *s_grid_doc;

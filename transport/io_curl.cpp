@@ -16,6 +16,7 @@
 #include "transport/tls_curl.h"
 #include "transport/tls_policy.h"
 #include "transport/trace.h"
+#include "transport/handover.h"
 #include "transport/wire.h"
 
 namespace tarn {
@@ -220,6 +221,11 @@ size_t on_header(char *data, size_t size, size_t n, void *p) {
 size_t on_body(char *data, size_t size, size_t n, void *p) {
     auto *hop = static_cast<Hop *>(p);
     hop->last_activity = Clock::now();
+    if (hop->body.cap == 0) {
+        curl_off_t declared = -1;
+        curl_easy_getinfo(hop->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        tarn::handover::reserve(&hop->body, declared);
+    }
     if (!wire::body_append(&hop->body, data, size * n)) {
         // Returning short aborts the transfer; the flag tells why.
         hop->out_of_memory = true;
@@ -421,7 +427,7 @@ int32_t cu_request(const char *url, const char *method, const char *body, const 
     const char *failure = exchange(ex, url, method, body, headers, &status);
     if (failure == nullptr) {
         // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = wire::body_take(&ex.hop.body);
+        *out_body = tarn::handover::give(&ex.hop.body);
         *out_status = status;
         return 0;
     }

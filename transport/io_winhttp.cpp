@@ -11,6 +11,7 @@
 #include "transport/backends.h"
 #include "transport/tls_winhttp.h"
 #include "transport/winhttp_hooks.h"
+#include "transport/handover.h"
 #include "transport/wire.h"
 
 // Older mingw-w64 headers predate automatic proxy configuration.
@@ -73,6 +74,12 @@ HINTERNET open_session() {
 // Reads the body to its end. Returns the failure message, or null when
 // every byte the response declared arrived.
 const char *read_body(Exchange &ex) {
+    DWORD declared = 0;
+    DWORD size = sizeof declared;
+    bool sized = WinHttpQueryHeaders(
+        ex.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+        WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX);
+    if (sized) tarn::handover::reserve(&ex.body, declared);
     char scratch[kReadCap];  // one buffer serves every read of the call
     for (;;) {
         DWORD avail = 0;
@@ -86,14 +93,7 @@ const char *read_body(Exchange &ex) {
         if (!tarn::wire::body_append(&ex.body, scratch, got)) return "out of memory";
     }
     // A connection cut before the declared length ends the loop quietly.
-    DWORD declared = 0;
-    DWORD size = sizeof declared;
-    if (WinHttpQueryHeaders(ex.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size,
-                            WINHTTP_NO_HEADER_INDEX) &&
-        ex.body.len < declared) {
-        return "WinHttpReadData failed";
-    }
+    if (sized && ex.body.len < declared) return "WinHttpReadData failed";
     return nullptr;
 }
 
@@ -185,7 +185,7 @@ int32_t wh_request(const char *url, const wchar_t *verb, const char *body, const
     if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
     if (failure == nullptr && status >= 1) {
         // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = tarn::wire::body_take(&ex.body);
+        *out_body = tarn::handover::give(&ex.body);
         *out_status = status;
         return 0;
     }
