@@ -5,6 +5,7 @@
 
 #include "state.h"
 #include "transport/exchange_limits.h"
+#include "transport/keepalive.h"
 
 namespace tarn {
 
@@ -65,6 +66,7 @@ TARN_API void tarn_client_cleanup(void) {
     s_result = nullptr;
     s_result_cap = 0;
     s_io = nullptr;
+    keepalive::close();
 }
 
 TARN_API void tarn_client_set_host(const char *url) {

@@ -1,6 +1,7 @@
 // io-curl: the default backend outside Windows. Every call is one libcurl
 // easy handle of its own, used for one exchange and the redirects it is sent
-// on, and cleaned up before the call returns.
+// on, and cleaned up before the call returns; with keep-alive on, the one
+// kept handle instead (keepalive_curl.cpp).
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -17,6 +18,7 @@
 #include "transport/tls_policy.h"
 #include "transport/trace.h"
 #include "transport/handover.h"
+#include "transport/keepalive_curl.h"
 #include "transport/wire.h"
 
 namespace tarn {
@@ -74,6 +76,7 @@ struct Hop {
 // Everything one call owns, released on every path.
 struct Exchange {
     CURL *curl = nullptr;
+    bool kept = false;  // the keep-alive handle, which outlives the call
     curl_slist *headers = nullptr;
     Hop hop;
     char errbuf[CURL_ERROR_SIZE] = "";
@@ -83,7 +86,10 @@ struct Exchange {
     Exchange &operator=(const Exchange &) = delete;
     ~Exchange() {
         // The handle refers to the header list, so it goes first.
-        if (curl != nullptr) curl_easy_cleanup(curl);
+        if (curl != nullptr && kept)
+            tarn::keepalive::finish(curl);
+        else if (curl != nullptr)
+            curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
         wire::body_free(&hop.body);
     }
@@ -372,10 +378,13 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
     Target target;
     if (const char *bad = check_url(url, &target)) return bad;
     if (!global_init()) return kOpenFailed;
-    ex.curl = curl_easy_init();
+    ex.curl = tarn::keepalive::kept_handle();
+    ex.kept = ex.curl != nullptr;
+    if (!ex.kept) ex.curl = curl_easy_init();
     if (ex.curl == nullptr) return kOpenFailed;
     ex.headers = request_headers(headers);
     if (!configure(ex.curl, url, ex.headers, &ex.hop) ||
+        (ex.kept && !tarn::keepalive::configure(ex.curl)) ||
         !set_method(ex.curl, method, body, &ex.hop) ||
         !tarn::curl_hooks::attach(ex.curl, ex.errbuf))
         return kOpenFailed;

@@ -1,5 +1,6 @@
 // io-winhttp: the default backend on Windows. Every call is one synchronous
-// WinHTTP exchange with its own session, connection and request handles.
+// WinHTTP exchange with its own session, connection and request handles;
+// with keep-alive on, the session is the kept one (keepalive_winhttp.cpp).
 #include <windows.h>
 #include <winhttp.h>
 
@@ -12,6 +13,7 @@
 #include "transport/tls_winhttp.h"
 #include "transport/winhttp_hooks.h"
 #include "transport/handover.h"
+#include "transport/keepalive_winhttp.h"
 #include "transport/wire.h"
 
 // Older mingw-w64 headers predate automatic proxy configuration.
@@ -32,6 +34,7 @@ struct Exchange {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
+    bool kept = false;  // the keep-alive session, which outlives the call
     tarn::wire::BodyBuffer body;
     tarn::tls::WinCheck check;
 
@@ -41,7 +44,10 @@ struct Exchange {
     ~Exchange() {
         if (request != nullptr) WinHttpCloseHandle(request);
         if (connection != nullptr) WinHttpCloseHandle(connection);
-        if (session != nullptr) WinHttpCloseHandle(session);
+        if (session != nullptr && kept)
+            tarn::keepalive::finish();
+        else if (session != nullptr)
+            WinHttpCloseHandle(session);
         tarn::wire::body_free(&body);
     }
 };
@@ -119,10 +125,15 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
         return "unsupported url scheme";
     bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    // A policy that checks certificates itself needs its relay as proxy.
-    ex.session = https && tarn::tls::gated()
-                     ? tarn::tls::open_gated_session(kUserAgent, host, &ex.check)
-                     : open_session();
+    // A policy that checks certificates itself needs its relay as proxy, a
+    // session of its own.
+    bool gated = https && tarn::tls::gated();
+    ex.session = gated ? nullptr : tarn::keepalive::kept_session(open_session);
+    ex.kept = ex.session != nullptr;
+    if (gated)
+        ex.session = tarn::tls::open_gated_session(kUserAgent, host, &ex.check);
+    else if (!ex.kept)
+        ex.session = open_session();
     if (ex.session == nullptr) return "WinHttpOpen failed";
     WinHttpSetTimeouts(ex.session, 10000, 10000, 30000, 300000);
     // Past the caller's time limit the core reports it, whatever we say.
