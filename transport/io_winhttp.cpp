@@ -5,8 +5,10 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "tarn_client.h"
 #include "transport/backends.h"
@@ -34,7 +36,8 @@ struct Exchange {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
-    bool kept = false;  // the keep-alive session, which outlives the call
+    bool kept = false;    // the keep-alive session, which outlives the call
+    bool resend = false;  // the kept connection was found closed
     tarn::wire::BodyBuffer body;
     tarn::tls::WinCheck check;
 
@@ -159,17 +162,26 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpSendRequest failed";
     BOOL sent = WinHttpSendRequest(ex.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, body_len,
                                    body_len, 0);
-    DWORD send_error = GetLastError();
+    DWORD error = GetLastError();
     tarn::winhttp_hooks::trace_sent(ex.request);
+    const char *failure = nullptr;
     if (!sent) {
-        SetLastError(send_error);
-        return tarn::tls::winhttp_failure(ex.check, send_error, "WinHttpSendRequest failed");
+        failure = "WinHttpSendRequest failed";
+    } else {
+        if (!tarn::winhttp_hooks::apply_deadline(ex.request))
+            return "WinHttpReceiveResponse failed";
+        if (!WinHttpReceiveResponse(ex.request, nullptr)) {
+            failure = "WinHttpReceiveResponse failed";
+            error = GetLastError();
+        }
     }
-    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return "WinHttpReceiveResponse failed";
-    if (!WinHttpReceiveResponse(ex.request, nullptr))
-        return tarn::tls::winhttp_failure(ex.check, GetLastError(),
-                                          "WinHttpReceiveResponse failed");
+    if (failure != nullptr) {
+        ex.resend = ex.kept && tarn::keepalive::may_resend(host, parts.nPort, https, error);
+        SetLastError(error);
+        return tarn::tls::winhttp_failure(ex.check, error, failure);
+    }
     tarn::winhttp_hooks::trace_received(ex.request);
+    if (ex.kept) tarn::keepalive::served(host, parts.nPort, https);
 
     DWORD code = 0;
     DWORD size = sizeof code;
@@ -190,18 +202,23 @@ int32_t wh_request(const char *url, const wchar_t *verb, const char *body, const
     *out_status = 0;
     *out_error = nullptr;
 
-    Exchange ex;
-    int32_t status = 0;
-    const char *failure = exchange(ex, url, verb, body, headers, &status);
-    if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
-    if (failure == nullptr && status >= 1) {
-        // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = tarn::handover::give(&ex.body);
-        *out_status = status;
-        return 0;
+    for (bool resend = false;; resend = true) {
+        // A resend goes on a new session, and so a new connection.
+        if (resend) tarn::keepalive::close();
+        Exchange ex;
+        int32_t status = 0;
+        const char *failure = exchange(ex, url, verb, body, headers, &status);
+        if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
+        if (ex.resend && !resend) continue;
+        if (failure == nullptr && status >= 1) {
+            // An empty body is handed out as "" (null only if that byte can't be had).
+            *out_body = tarn::handover::give(&ex.body);
+            *out_status = status;
+            return 0;
+        }
+        if (failure != nullptr) *out_error = tarn::wire::dup_message(failure);
+        return -1;
     }
-    if (failure != nullptr) *out_error = tarn::wire::dup_message(failure);
-    return -1;
 }
 
 int32_t wh_http_get(void * /*user_data*/, const char *url, const char *headers, char **out_body,
