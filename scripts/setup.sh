@@ -22,6 +22,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64 wine64
   groff zsh
   libcpp-httplib-dev libsqlite3-dev
+  # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
+  time jq
 )
 
 updated=0
