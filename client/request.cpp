@@ -10,8 +10,8 @@
 #include "encode.h"
 #include "state.h"
 #include "transport/exchange_limits.h"
-#include "transport/trace.h"
 #include "transport/handover.h"
+#include "transport/trace.h"
 
 namespace tarn {
 namespace {

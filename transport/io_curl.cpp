@@ -14,11 +14,11 @@
 #include "tarn_client.h"
 #include "transport/backends.h"
 #include "transport/curl_hooks.h"
+#include "transport/handover.h"
+#include "transport/keepalive_curl.h"
 #include "transport/tls_curl.h"
 #include "transport/tls_policy.h"
 #include "transport/trace.h"
-#include "transport/handover.h"
-#include "transport/keepalive_curl.h"
 #include "transport/wire.h"
 
 namespace tarn {

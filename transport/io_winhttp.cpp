@@ -12,10 +12,10 @@
 
 #include "tarn_client.h"
 #include "transport/backends.h"
-#include "transport/tls_winhttp.h"
-#include "transport/winhttp_hooks.h"
 #include "transport/handover.h"
 #include "transport/keepalive_winhttp.h"
+#include "transport/tls_winhttp.h"
+#include "transport/winhttp_hooks.h"
 #include "transport/wire.h"
 
 // Older mingw-w64 headers predate automatic proxy configuration.
