@@ -7,6 +7,7 @@
 
 #include "row_index.h"
 #include "state.h"
+#include "transport/huge_pages.h"
 
 namespace tarn {
 namespace {
@@ -156,15 +157,27 @@ yyjson_val *object_cell(yyjson_val *row, int col) {
     return nullptr;
 }
 
+// The parsed document of a large reply is as large as the reply again.
+void *doc_malloc(void * /*ctx*/, size_t n) {
+    return huge_pages::alloc(n);
+}
+void *doc_realloc(void * /*ctx*/, void *p, size_t /*old*/, size_t n) {
+    return huge_pages::grow(p, n);
+}
+void doc_free(void * /*ctx*/, void *p) {
+    free(p);
+}
+const yyjson_alc kDocAlloc = {doc_malloc, doc_realloc, doc_free, nullptr};
+
 // Parses the reply text. Where the buffer has room for the reader's
 // padding and the text holds no escape, the reader works in the buffer
 // itself instead of a copy of it: it then only turns each closing quote
 // into a NUL byte, and those are turned back, since the text had none.
 yyjson_doc *read_reply(char *text, size_t len, uint64_t cap) {
     if (cap - len < YYJSON_PADDING_SIZE || memchr(text, '\\', len) != nullptr)
-        return yyjson_read_opts(text, len, 0, nullptr, nullptr);
+        return yyjson_read_opts(text, len, 0, &kDocAlloc, nullptr);
     memset(text + len, 0, YYJSON_PADDING_SIZE);
-    yyjson_doc *doc = yyjson_read_opts(text, len, YYJSON_READ_INSITU, nullptr, nullptr);
+    yyjson_doc *doc = yyjson_read_opts(text, len, YYJSON_READ_INSITU, &kDocAlloc, nullptr);
     char *end = text + len;
     for (char *p = text; (p = static_cast<char *>(memchr(p, '\0', static_cast<size_t>(end - p))));)
         *p++ = '"';

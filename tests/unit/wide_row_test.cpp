@@ -28,7 +28,7 @@ std::string wide_reply(int scale) {
         cols += name + ",";
         int m = kWidth - 1 - c;
         obj += "\"c" + std::to_string(m) + "\":" + std::to_string(m * scale) + ",";
-        arr += "[" + std::to_string(c * scale) + "],";
+        arr += std::string("[") + std::to_string(c * scale) + "],";
     }
     return "{\"columns\":[" + cols + "\"c2\",{\"name\":\"x\"}],\"rows\":[{" + obj +
            "\"c5\":999,\"x\":\"tail\"},[" + arr + "{\"k\":" + std::to_string(scale) +
@@ -41,7 +41,7 @@ std::vector<std::vector<std::string>> expected(int scale) {
     for (int c = 0; c < kWidth; ++c) {
         int member = c == 3 ? 16 : c == 4 ? 15 : c;  // by position: c19 is member 0
         obj.push_back(std::to_string(member * scale));
-        arr.push_back("[" + std::to_string(c * scale) + "]");
+        arr.push_back(std::string("[") + std::to_string(c * scale) + "]");
     }
     obj.insert(obj.end(), {std::to_string(2 * scale), "tail", ""});
     arr.insert(arr.end(), {"{\"k\":" + std::to_string(scale) + "}", "21", ""});

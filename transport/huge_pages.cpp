@@ -1,0 +1,44 @@
+#include "transport/huge_pages.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "client/state.h"
+
+namespace tarn::huge_pages {
+namespace {
+
+constexpr size_t kMinBytes = size_t{4} << 20;
+constexpr uintptr_t kPage = 4096;
+
+}  // namespace
+
+void advise(void *p, size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (p == nullptr || n < kMinBytes) return;
+    uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kPage - 1);
+    if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+void *alloc(size_t n) {
+    void *p = mem_malloc(n);
+    advise(p, n);
+    return p;
+}
+
+void *grow(void *p, size_t n) {
+    void *q = mem_realloc(p, n);
+    advise(q, n);
+    return q;
+}
+
+}  // namespace tarn::huge_pages
