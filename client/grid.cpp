@@ -159,10 +159,14 @@ yyjson_val *object_cell(yyjson_val *row, int col) {
 
 // The parsed document of a large reply is as large as the reply again.
 void *doc_malloc(void * /*ctx*/, size_t n) {
-    return huge_pages::alloc(n);
+    void *p = malloc(n);
+    huge_pages::advise(p, n);
+    return p;
 }
 void *doc_realloc(void * /*ctx*/, void *p, size_t /*old*/, size_t n) {
-    return huge_pages::grow(p, n);
+    void *q = realloc(p, n);
+    huge_pages::advise(q, n);
+    return q;
 }
 void doc_free(void * /*ctx*/, void *p) {
     free(p);

@@ -43,8 +43,9 @@ void reserve(wire::BodyBuffer *b, long long n) {
     if (n <= 0 || n > kMaxReserve) return;
     size_t want = static_cast<size_t>(n) + kSlack;
     if (b->cap >= want) return;
-    auto *grown = static_cast<char *>(huge_pages::grow(b->data, want));
+    auto *grown = static_cast<char *>(mem_realloc(b->data, want));
     if (grown == nullptr) return;  // doubling takes over
+    huge_pages::advise(grown, want);
     if (b->data == nullptr) grown[0] = '\0';
     b->data = grown;
     b->cap = want;

@@ -1,13 +1,10 @@
 #include "transport/huge_pages.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-
-#include "client/state.h"
 
 namespace tarn::huge_pages {
 namespace {
@@ -27,18 +24,6 @@ void advise(void *p, size_t n) {
     (void)p;
     (void)n;
 #endif
-}
-
-void *alloc(size_t n) {
-    void *p = mem_malloc(n);
-    advise(p, n);
-    return p;
-}
-
-void *grow(void *p, size_t n) {
-    void *q = mem_realloc(p, n);
-    advise(q, n);
-    return q;
 }
 
 }  // namespace tarn::huge_pages

@@ -11,8 +11,4 @@ namespace tarn::huge_pages {
 // does nothing elsewhere or where the system does not offer them.
 void advise(void *p, size_t n);
 
-// malloc and realloc that advise what they return.
-void *alloc(size_t n);
-void *grow(void *p, size_t n);
-
 }  // namespace tarn::huge_pages
