@@ -17,9 +17,10 @@ constexpr uintptr_t kPage = 4096;
 void advise(void *p, size_t n) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (p == nullptr || n < kMinBytes) return;
-    uintptr_t start = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~(kPage - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kPage - 1);
-    if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+    // madvise takes whole pages: skip to the first page boundary in p.
+    size_t lead = (kPage - reinterpret_cast<uintptr_t>(p) % kPage) % kPage;
+    size_t len = (n - lead) & ~static_cast<size_t>(kPage - 1);
+    if (len > 0) madvise(static_cast<char *>(p) + lead, len, MADV_HUGEPAGE);
 #else
     (void)p;
     (void)n;
