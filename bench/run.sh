@@ -76,8 +76,9 @@ verdict() {
   [ "$ok" = met ] || missed=1
 }
 
-# mean_of CSV NAME: the mean time of one command of a hyperfine CSV, in s.
+# mean_of / median_of CSV NAME: a time of one command of a hyperfine CSV, in s.
 mean_of() { awk -F, -v n="$2" '$1 == n { print $2 }' "$1"; }
+median_of() { awk -F, -v n="$2" '$1 == n { print $4 }' "$1"; }
 
 echo
 echo "== machine"
@@ -130,15 +131,16 @@ hyperfine -N --style none --warmup 1 --runs 10 --output null --export-csv "$tmp/
 hyperfine --style none --runs 3 --export-csv "$tmp/jq.csv" \
   -n jq "curl -s $big/query | jq -c '.rows[:20][]' >/dev/null" >/dev/null
 parse_ms=$("$build/bench/tarn_parse_bench")
-tq=$(awk -v s="$(mean_of "$tmp/big.csv" tarn)" 'BEGIN { print s * 1000 }')
-cu=$(awk -v s="$(mean_of "$tmp/big.csv" curl)" 'BEGIN { print s * 1000 }')
-jq_ms=$(awk -v s="$(mean_of "$tmp/jq.csv" jq)" 'BEGIN { print s * 1000 }')
+# Medians throughout: one slow run on a shared machine moves a mean of ten.
+tq=$(awk -v s="$(median_of "$tmp/big.csv" tarn)" 'BEGIN { print s * 1000 }')
+cu=$(awk -v s="$(median_of "$tmp/big.csv" curl)" 'BEGIN { print s * 1000 }')
+jq_ms=$(awk -v s="$(median_of "$tmp/jq.csv" jq)" 'BEGIN { print s * 1000 }')
 floor=$(awk -v a="$cu" -v b="$parse_ms" 'BEGIN { print a + b }')
 /usr/bin/time -v $query 2>"$tmp/time.txt" >/dev/null
 peak_kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$tmp/time.txt")
 curl -s "$big/query" | /usr/bin/time -v jq -c '.rows[:20][]' 2>"$tmp/jqtime.txt" >/dev/null
 jq_kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$tmp/jqtime.txt")
-printf 'tarn query %.1f ms; floor %.1f ms (curl to /dev/null %.1f + yyjson parse %.1f); curl | jq %.1f ms\n' \
+printf 'medians: tarn query %.1f ms; floor %.1f ms (curl to /dev/null %.1f + yyjson parse %.1f); curl | jq %.1f ms\n' \
   "$tq" "$floor" "$cu" "$parse_ms" "$jq_ms"
 printf 'peak memory: tarn query %.1f MB, jq %.1f MB, reply %.1f MB\n' \
   "$(awk -v k="$peak_kb" 'BEGIN { print k * 1024 / 1e6 }')" \
