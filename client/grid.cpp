@@ -207,6 +207,7 @@ void drop_grid() {
     }
     s_ncol = 0;
     drop_cell_copies();
+    drop_key_copies();
 }
 
 void parse_grid() {

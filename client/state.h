@@ -66,6 +66,7 @@ yyjson_val *cell_value(int row, int col);
 
 // Releases the whole-cell texts (grid_cells.cpp).
 void drop_cell_copies();
+void drop_key_copies();
 
 // Null and "" are both an absent argument.
 inline bool absent(const char *s) {
