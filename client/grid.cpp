@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "row_index.h"
 #include "state.h"
+#include "transport/huge_pages.h"
 
 namespace tarn {
 namespace {
@@ -24,11 +26,23 @@ bool nonempty_arr(yyjson_val *v) {
     return yyjson_is_arr(v) && yyjson_arr_size(v) > 0;
 }
 
-char *copy_text(yyjson_val *str) {
+// Strings of a document parsed in place are not NUL-terminated (the text
+// keeps its quotes), so every string is read by its length, up to a NUL
+// it may hold.
+size_t text_len(yyjson_val *str) {
     const char *s = yyjson_get_str(str);
-    size_t n = strlen(s) + 1;
-    auto *copy = static_cast<char *>(mem_malloc(n));
-    if (copy != nullptr) memcpy(copy, s, n);
+    size_t len = yyjson_get_len(str);
+    const void *nul = memchr(s, '\0', len);
+    return nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - s) : len;
+}
+
+char *copy_text(yyjson_val *str) {
+    size_t n = text_len(str);
+    auto *copy = static_cast<char *>(mem_malloc(n + 1));
+    if (copy != nullptr) {
+        memcpy(copy, yyjson_get_str(str), n);
+        copy[n] = '\0';
+    }
     return copy;
 }
 
@@ -91,9 +105,13 @@ void take_column_names(yyjson_val *cols) {
 void render_cell(yyjson_val *v) {
     s_cell[0] = '\0';
     switch (yyjson_get_type(v)) {
-        case YYJSON_TYPE_STR:
-            snprintf(s_cell, kCellCap, "%s", yyjson_get_str(v));
+        case YYJSON_TYPE_STR: {
+            size_t n = text_len(v);
+            if (n >= kCellCap) n = kCellCap - 1;
+            memcpy(s_cell, yyjson_get_str(v), n);
+            s_cell[n] = '\0';
             break;
+        }
         case YYJSON_TYPE_BOOL:
             snprintf(s_cell, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
             break;
@@ -139,6 +157,37 @@ yyjson_val *object_cell(yyjson_val *row, int col) {
     return nullptr;
 }
 
+// The parsed document of a large reply is as large as the reply again.
+void *doc_malloc(void * /*ctx*/, size_t n) {
+    void *p = malloc(n);
+    huge_pages::advise(p, n);
+    return p;
+}
+void *doc_realloc(void * /*ctx*/, void *p, size_t /*old*/, size_t n) {
+    void *q = realloc(p, n);
+    huge_pages::advise(q, n);
+    return q;
+}
+void doc_free(void * /*ctx*/, void *p) {
+    free(p);
+}
+const yyjson_alc kDocAlloc = {doc_malloc, doc_realloc, doc_free, nullptr};
+
+// Parses the reply text. Where the buffer has room for the reader's
+// padding and the text holds no escape, the reader works in the buffer
+// itself instead of a copy of it: it then only turns each closing quote
+// into a NUL byte, and those are turned back, since the text had none.
+yyjson_doc *read_reply(char *text, size_t len, uint64_t cap) {
+    if (cap - len < YYJSON_PADDING_SIZE || memchr(text, '\\', len) != nullptr)
+        return yyjson_read_opts(text, len, 0, &kDocAlloc, nullptr);
+    memset(text + len, 0, YYJSON_PADDING_SIZE);
+    yyjson_doc *doc = yyjson_read_opts(text, len, YYJSON_READ_INSITU, &kDocAlloc, nullptr);
+    char *end = text + len;
+    for (char *p = text; (p = static_cast<char *>(memchr(p, '\0', static_cast<size_t>(end - p))));)
+        *p++ = '"';
+    return doc;
+}
+
 }  // namespace
 
 void drop_grid() {
@@ -147,6 +196,7 @@ void drop_grid() {
         s_grid_doc = nullptr;
     }
     s_grid_rows = nullptr;
+    drop_row_index();
     free(s_row_index);
     s_row_index = nullptr;
     s_row_count = 0;
@@ -157,12 +207,13 @@ void drop_grid() {
     }
     s_ncol = 0;
     drop_cell_copies();
+    drop_key_copies();
 }
 
 void parse_grid() {
     drop_grid();
-    if (s_result == nullptr || s_result[0] == '\0') return;
-    s_grid_doc = yyjson_read_opts(s_result, strlen(s_result), 0, nullptr, nullptr);
+    if (s_result == nullptr || s_result_len == 0) return;
+    s_grid_doc = read_reply(s_result, s_result_len, s_result_cap);
     if (s_grid_doc == nullptr) return;
 
     yyjson_val *root = yyjson_doc_get_root(s_grid_doc);
@@ -196,6 +247,8 @@ yyjson_val *grid_row(int row) {
 yyjson_val *cell_value(int row, int col) {
     yyjson_val *r = grid_row(row);
     if (r == nullptr || col < 0) return nullptr;
+    yyjson_val *v = nullptr;
+    if (indexed_cell(static_cast<size_t>(row), r, col, &v)) return v;
     if (yyjson_is_arr(r))
         return static_cast<size_t>(col) < yyjson_arr_size(r)
                    ? yyjson_arr_get(r, static_cast<size_t>(col))

@@ -4,16 +4,49 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "state.h"
 
 namespace tarn {
 namespace {
 
-// The serialised text handed out last by cell_text or cell_json.
+// The text handed out last by cell_text or cell_json, when not the document's.
 char *s_copy;
 // Scalars other than strings fit here; strings are handed out from the document.
 char s_scalar[32];
+
+// Key copies for tarn_client_col_name, one slot per member of the first row.
+char **s_key_copies;
+size_t s_key_slots;
+
+// A document parsed in place ends its strings at their length, not at a
+// NUL (the reply text keeps its quotes), so a string handed out as C text
+// is then a copy.
+bool terminated(yyjson_val *str) {
+    return yyjson_get_str(str)[yyjson_get_len(str)] == '\0';
+}
+
+char *copy_of(yyjson_val *str) {
+    size_t n = yyjson_get_len(str);
+    auto *copy = static_cast<char *>(malloc(n + 1));
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, yyjson_get_str(str), n);
+    copy[n] = '\0';
+    return copy;
+}
+
+const char *key_text(size_t i, yyjson_val *key, size_t slots) {
+    if (terminated(key)) return yyjson_get_str(key);
+    if (s_key_copies == nullptr) {
+        s_key_copies = static_cast<char **>(calloc(slots, sizeof(char *)));
+        if (s_key_copies == nullptr) return "";
+        s_key_slots = slots;
+    }
+    if (i >= s_key_slots) return "";
+    if (s_key_copies[i] == nullptr) s_key_copies[i] = copy_of(key);
+    return s_key_copies[i] != nullptr ? s_key_copies[i] : "";
+}
 
 const char *hand_out(const char *text, size_t n, size_t *len) {
     if (len != nullptr) *len = n;
@@ -33,6 +66,13 @@ const char *hand_out_json(yyjson_val *v, size_t *len) {
 void drop_cell_copies() {
     free(s_copy);
     s_copy = nullptr;
+}
+
+void drop_key_copies() {
+    for (size_t i = 0; i < s_key_slots; ++i) free(s_key_copies[i]);
+    free(s_key_copies);
+    s_key_copies = nullptr;
+    s_key_slots = 0;
 }
 
 }  // namespace tarn
@@ -55,7 +95,7 @@ TARN_API const char *tarn_client_col_name(int col) {
     yyjson_val *key = nullptr;
     yyjson_val *val = nullptr;
     yyjson_obj_foreach(first, i, max, key, val) {
-        if (i == static_cast<size_t>(col)) return yyjson_get_str(key);
+        if (i == static_cast<size_t>(col)) return key_text(i, key, yyjson_obj_size(first));
     }
     return "";
 }
@@ -84,7 +124,11 @@ TARN_API const char *tarn_client_cell_text(int row, int col, size_t *len) {
     int n = 0;
     switch (yyjson_get_type(v)) {
         case YYJSON_TYPE_STR:
-            return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
+            if (terminated(v)) return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
+            drop_cell_copies();
+            s_copy = copy_of(v);
+            if (s_copy == nullptr) return hand_out("", 0, len);
+            return hand_out(s_copy, yyjson_get_len(v), len);
         case YYJSON_TYPE_BOOL:
             return yyjson_get_bool(v) ? hand_out("true", 4, len) : hand_out("false", 5, len);
         case YYJSON_TYPE_NUM:

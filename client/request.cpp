@@ -11,6 +11,7 @@
 #include "state.h"
 #include "transport/backends.h"
 #include "transport/exchange_limits.h"
+#include "transport/handover.h"
 #include "transport/trace.h"
 
 namespace tarn {
@@ -91,6 +92,17 @@ void format_http_error(char *msg, long status, const char *body) {
     yyjson_doc_free(doc);
 }
 
+// A body from the library's own backend becomes the result buffer as it
+// is; the text is what comes before its first NUL byte.
+void adopt_result(char *body, size_t len, size_t cap) {
+    const void *nul = memchr(body, '\0', len);
+    free(s_result);
+    s_result = body;
+    s_result_cap = cap;
+    s_result_len =
+        nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - body) : len;
+}
+
 int32_t store_result(const char *body) {
     if (body == nullptr) {
         if (s_result != nullptr) s_result[0] = '\0';
@@ -108,6 +120,7 @@ int32_t store_result(const char *body) {
         s_result_cap = cap;
     }
     memcpy(s_result, body, need);
+    s_result_len = need - 1;
     return 0;
 }
 
@@ -185,9 +198,18 @@ int32_t do_request(int32_t method, const char *path, const char *query, const ch
                      static_cast<unsigned long>(out_body != nullptr ? strlen(out_body) : 0),
                      elapsed_ms(started));
 
+    size_t body_len = 0;
+    size_t body_cap = 0;
+    bool own_body = io == default_io() && handover::take(out_body, &body_len, &body_cap);
     int32_t result;
     if (status >= 200 && status <= 299) {
-        result = store_result(out_body);
+        if (own_body) {
+            adopt_result(out_body, body_len, body_cap);
+            out_body = nullptr;
+            result = 0;
+        } else {
+            result = store_result(out_body);
+        }
     } else {
         char msg[kErrorCap];
         format_http_error(msg, status, out_body);

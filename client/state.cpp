@@ -5,6 +5,7 @@
 
 #include "state.h"
 #include "transport/exchange_limits.h"
+#include "transport/keepalive.h"
 
 namespace tarn {
 
@@ -17,6 +18,7 @@ bool s_jwt_too_long;
 const tarn_client_io *s_io;
 char *s_result;
 uint64_t s_result_cap;
+size_t s_result_len;
 char s_error[kErrorCap];
 char s_cell[kCellCap];
 yyjson_doc *s_grid_doc;
@@ -50,6 +52,7 @@ void clear_state() {
     s_error[0] = '\0';
     s_cell[0] = '\0';
     if (s_result != nullptr) s_result[0] = '\0';
+    s_result_len = 0;
     drop_grid();
     s_http_status = 0;
     limits::begin_operation();
@@ -67,7 +70,12 @@ TARN_API int32_t tarn_client_init(void) {
 
 TARN_API void tarn_client_cleanup(void) {
     clear_state();
+    // A large reply's buffer is not kept for the life of the process.
+    free(s_result);
+    s_result = nullptr;
+    s_result_cap = 0;
     s_io = nullptr;
+    keepalive::close();
 }
 
 TARN_API void tarn_client_set_host(const char *url) {

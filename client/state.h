@@ -36,6 +36,8 @@ extern bool s_jwt_too_long;
 extern const tarn_client_io *s_io;
 extern char *s_result;
 extern uint64_t s_result_cap;
+// Length of the text in s_result, measured once when it was stored.
+extern size_t s_result_len;
 extern char s_error[kErrorCap];
 extern char s_cell[kCellCap];
 extern yyjson_doc *s_grid_doc;
@@ -64,6 +66,7 @@ yyjson_val *cell_value(int row, int col);
 
 // Releases the whole-cell texts (grid_cells.cpp).
 void drop_cell_copies();
+void drop_key_copies();
 
 // Null and "" are both an absent argument.
 inline bool absent(const char *s) {

@@ -38,6 +38,7 @@ TARN_API int32_t tarn_client_tls_pin(void) {
         s_result_cap = cap;
     }
     memcpy(s_result, pin, need);
+    s_result_len = need - 1;
     return 0;
 }
 

@@ -24,6 +24,8 @@ PACKAGES=(
   libcpp-httplib-dev libsqlite3-dev
   # Fuzzing (clang with libFuzzer) and the memcheck job.
   clang libclang-rt-dev valgrind
+  # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
+  time jq
 )
 
 updated=0

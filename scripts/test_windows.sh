@@ -41,6 +41,7 @@ cmake -S . -B build-win \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTARN_YYJSON_SOURCE_DIR="$deps/yyjson-0.10.0" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
+  -DTARN_WERROR=ON \
   -DTARN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-win -j2
 program=build-win/cli/tarn.exe
@@ -101,7 +102,7 @@ step cli suite
 # The native suite drives tarn.exe through Wine against its own test service.
 cli_tests="$native/tests/tarn_cli_tests"
 if [ ! -x "$cli_tests" ]; then
-  cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_BUILD_BENCH=OFF >/dev/null
+  cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
   cmake --build build-wnat -j2 --target tarn_cli_tests || fail "cannot build the command-line suite"
   cli_tests=build-wnat/tests/tarn_cli_tests
 fi

@@ -1,6 +1,7 @@
 // io-curl: the default backend outside Windows. Every call is one libcurl
 // easy handle of its own, used for one exchange and the redirects it is sent
-// on, and cleaned up before the call returns.
+// on, and cleaned up before the call returns; with keep-alive on, the one
+// kept handle instead (keepalive_curl.cpp).
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -13,6 +14,8 @@
 #include "tarn_client.h"
 #include "transport/backends.h"
 #include "transport/curl_hooks.h"
+#include "transport/handover.h"
+#include "transport/keepalive_curl.h"
 #include "transport/tls_curl.h"
 #include "transport/tls_policy.h"
 #include "transport/trace.h"
@@ -68,6 +71,7 @@ struct Hop {
 // Everything one call owns, released on every path.
 struct Exchange {
     CURL *curl = nullptr;
+    bool kept = false;  // the keep-alive handle, which outlives the call
     curl_slist *headers = nullptr;
     Hop hop;
     char errbuf[CURL_ERROR_SIZE] = "";
@@ -77,7 +81,10 @@ struct Exchange {
     Exchange &operator=(const Exchange &) = delete;
     ~Exchange() {
         // The handle refers to the header list, so it goes first.
-        if (curl != nullptr) curl_easy_cleanup(curl);
+        if (curl != nullptr && kept)
+            tarn::keepalive::finish(curl);
+        else if (curl != nullptr)
+            curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
         wire::body_free(&hop.body);
     }
@@ -221,6 +228,11 @@ size_t on_header(char *data, size_t size, size_t n, void *p) {
 size_t on_body(char *data, size_t size, size_t n, void *p) {
     auto *hop = static_cast<Hop *>(p);
     hop->last_activity = Clock::now();
+    if (hop->body.cap == 0) {
+        curl_off_t declared = -1;
+        curl_easy_getinfo(hop->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+        tarn::handover::reserve(&hop->body, declared);
+    }
     if (!wire::body_append(&hop->body, data, size * n)) {
         // Returning short aborts the transfer; the flag tells why.
         hop->out_of_memory = true;
@@ -370,10 +382,13 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
     Target target;
     if (const char *bad = check_url(url, &target)) return bad;
     if (!global_init()) return kOpenFailed;
-    ex.curl = curl_easy_init();
+    ex.curl = tarn::keepalive::kept_handle();
+    ex.kept = ex.curl != nullptr;
+    if (!ex.kept) ex.curl = curl_easy_init();
     if (ex.curl == nullptr) return kOpenFailed;
     ex.headers = request_headers(headers);
     if (!configure(ex.curl, url, ex.headers, &ex.hop) ||
+        (ex.kept && !tarn::keepalive::configure(ex.curl)) ||
         !set_method(ex.curl, method, body, &ex.hop) ||
         !tarn::curl_hooks::attach(ex.curl, ex.errbuf))
         return kOpenFailed;
@@ -425,7 +440,7 @@ int32_t cu_request(const char *url, const char *method, const char *body, const 
     const char *failure = exchange(ex, url, method, body, headers, &status);
     if (failure == nullptr) {
         // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = wire::body_take(&ex.hop.body);
+        *out_body = tarn::handover::give(&ex.hop.body);
         *out_status = status;
         return 0;
     }

@@ -1,14 +1,19 @@
 // io-winhttp: the default backend on Windows. Every call is one synchronous
-// WinHTTP exchange with its own session, connection and request handles.
+// WinHTTP exchange with its own session, connection and request handles;
+// with keep-alive on, the session is the kept one (keepalive_winhttp.cpp).
 #include <windows.h>
 #include <winhttp.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "tarn_client.h"
 #include "transport/backends.h"
+#include "transport/handover.h"
+#include "transport/keepalive_winhttp.h"
 #include "transport/tls_winhttp.h"
 #include "transport/winhttp_hooks.h"
 #include "transport/wire.h"
@@ -39,6 +44,8 @@ struct Exchange {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
+    bool kept = false;    // the keep-alive session, which outlives the call
+    bool resend = false;  // the kept connection was found closed
     tarn::wire::BodyBuffer body;
     tarn::tls::WinCheck check;
 
@@ -48,7 +55,10 @@ struct Exchange {
     ~Exchange() {
         if (request != nullptr) WinHttpCloseHandle(request);
         if (connection != nullptr) WinHttpCloseHandle(connection);
-        if (session != nullptr) WinHttpCloseHandle(session);
+        if (session != nullptr && kept)
+            tarn::keepalive::finish();
+        else if (session != nullptr)
+            WinHttpCloseHandle(session);
         tarn::wire::body_free(&body);
     }
 };
@@ -81,6 +91,12 @@ HINTERNET open_session() {
 // Reads the body to its end. Returns the failure message, or null when
 // every byte the response declared arrived.
 const char *read_body(Exchange &ex) {
+    DWORD declared = 0;
+    DWORD size = sizeof declared;
+    bool sized = WinHttpQueryHeaders(
+        ex.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+        WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX);
+    if (sized) tarn::handover::reserve(&ex.body, declared);
     char scratch[kReadCap];  // one buffer serves every read of the call
     for (;;) {
         DWORD avail = 0;
@@ -94,14 +110,7 @@ const char *read_body(Exchange &ex) {
         if (!tarn::wire::body_append(&ex.body, scratch, got)) return wire::kOutOfMemory;
     }
     // A connection cut before the declared length ends the loop quietly.
-    DWORD declared = 0;
-    DWORD size = sizeof declared;
-    if (WinHttpQueryHeaders(ex.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size,
-                            WINHTTP_NO_HEADER_INDEX) &&
-        ex.body.len < declared) {
-        return wire::kReadFailed;
-    }
+    if (sized && ex.body.len < declared) return wire::kReadFailed;
     return nullptr;
 }
 
@@ -129,10 +138,15 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
         return wire::kUnsupportedScheme;
     bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    // A policy that checks certificates itself needs its relay as proxy.
-    ex.session = https && tarn::tls::gated()
-                     ? tarn::tls::open_gated_session(kUserAgent, host, &ex.check)
-                     : open_session();
+    // A policy that checks certificates itself needs its relay as proxy, a
+    // session of its own.
+    bool gated = https && tarn::tls::gated();
+    ex.session = gated ? nullptr : tarn::keepalive::kept_session(open_session);
+    ex.kept = ex.session != nullptr;
+    if (gated)
+        ex.session = tarn::tls::open_gated_session(kUserAgent, host, &ex.check);
+    else if (!ex.kept)
+        ex.session = open_session();
     if (ex.session == nullptr) return wire::kOpenFailed;
     const tarn::WinHttpTimeouts &t = tarn::winhttp_timeouts;
     WinHttpSetTimeouts(ex.session, t.resolve_ms, t.connect_ms, t.send_ms, t.receive_ms);
@@ -163,16 +177,25 @@ const char *exchange(Exchange &ex, const char *url, const wchar_t *verb, const c
     if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kSendFailed;
     BOOL sent = WinHttpSendRequest(ex.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, body_len,
                                    body_len, 0);
-    DWORD send_error = GetLastError();
+    DWORD error = GetLastError();
     tarn::winhttp_hooks::trace_sent(ex.request);
+    const char *failure = nullptr;
     if (!sent) {
-        SetLastError(send_error);
-        return tarn::tls::winhttp_failure(ex.check, send_error, wire::kSendFailed);
+        failure = wire::kSendFailed;
+    } else {
+        if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kReceiveFailed;
+        if (!WinHttpReceiveResponse(ex.request, nullptr)) {
+            failure = wire::kReceiveFailed;
+            error = GetLastError();
+        }
     }
-    if (!tarn::winhttp_hooks::apply_deadline(ex.request)) return wire::kReceiveFailed;
-    if (!WinHttpReceiveResponse(ex.request, nullptr))
-        return tarn::tls::winhttp_failure(ex.check, GetLastError(), wire::kReceiveFailed);
+    if (failure != nullptr) {
+        ex.resend = ex.kept && tarn::keepalive::may_resend(host, parts.nPort, https, error);
+        SetLastError(error);
+        return tarn::tls::winhttp_failure(ex.check, error, failure);
+    }
     tarn::winhttp_hooks::trace_received(ex.request);
+    if (ex.kept) tarn::keepalive::served(host, parts.nPort, https);
 
     DWORD code = 0;
     DWORD size = sizeof code;
@@ -193,18 +216,23 @@ int32_t wh_request(const char *url, const wchar_t *verb, const char *body, const
     *out_status = 0;
     *out_error = nullptr;
 
-    Exchange ex;
-    int32_t status = 0;
-    const char *failure = exchange(ex, url, verb, body, headers, &status);
-    if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
-    if (failure == nullptr && status >= 1) {
-        // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = tarn::wire::body_take(&ex.body);
-        *out_status = status;
-        return 0;
+    for (bool resend = false;; resend = true) {
+        // A resend goes on a new session, and so a new connection.
+        if (resend) tarn::keepalive::close();
+        Exchange ex;
+        int32_t status = 0;
+        const char *failure = exchange(ex, url, verb, body, headers, &status);
+        if (failure != nullptr) tarn::winhttp_hooks::trace_failure(failure, GetLastError());
+        if (ex.resend && !resend) continue;
+        if (failure == nullptr && status >= 1) {
+            // An empty body is handed out as "" (null only if that byte can't be had).
+            *out_body = tarn::handover::give(&ex.body);
+            *out_status = status;
+            return 0;
+        }
+        if (failure != nullptr) *out_error = tarn::wire::dup_message(failure);
+        return -1;
     }
-    if (failure != nullptr) *out_error = tarn::wire::dup_message(failure);
-    return -1;
 }
 
 int32_t wh_http_get(void * /*user_data*/, const char *url, const char *headers, char **out_body,

@@ -11,6 +11,7 @@
 
 #include "transport/backends.h"
 #include "transport/tls_policy.h"
+#include "transport/wire.h"
 
 namespace tarn::tls {
 
@@ -76,9 +77,9 @@ const char *pem_of_leaf(const curl_certinfo *info) {
 
 const char *fetch_pin(const char *url, char *out) {
     if (strncasecmp(url, "https://", 8) != 0) return "tls-pin needs an https base URL";
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return "WinHttpOpen failed";
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return wire::kOpenFailed;
     CURL *c = curl_easy_init();
-    if (c == nullptr) return "WinHttpOpen failed";
+    if (c == nullptr) return wire::kOpenFailed;
     // Connect and handshake only: no request goes out.
     bool ok = curl_easy_setopt(c, CURLOPT_URL, url) == CURLE_OK &&
               curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
@@ -90,9 +91,9 @@ const char *fetch_pin(const char *url, char *out) {
               curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, curl_timeouts.connect_ms) == CURLE_OK;
     const char *failure = nullptr;
     if (!ok) {
-        failure = "WinHttpOpen failed";
+        failure = wire::kOpenFailed;
     } else if (CURLcode rc = curl_easy_perform(c); rc != CURLE_OK) {
-        failure = rc == CURLE_URL_MALFORMAT ? "invalid url" : "WinHttpSendRequest failed";
+        failure = rc == CURLE_URL_MALFORMAT ? wire::kInvalidUrl : wire::kSendFailed;
     } else {
         curl_certinfo *info = nullptr;
         curl_easy_getinfo(c, CURLINFO_CERTINFO, &info);

@@ -20,6 +20,7 @@
 
 #include "transport/tls_gate_win.h"
 #include "transport/tls_policy.h"
+#include "transport/wire.h"
 
 namespace tarn::tls {
 namespace {
@@ -275,14 +276,14 @@ struct Handles {
 
 const char *fetch_pin(const char *url, char *out) {
     wchar_t wide[4096];
-    if (MultiByteToWideChar(CP_UTF8, 0, url, -1, wide, 4096) < 1) return "url conversion failed";
+    if (MultiByteToWideChar(CP_UTF8, 0, url, -1, wide, 4096) < 1) return wire::kUrlConversionFailed;
     wchar_t host[1023];
     URL_COMPONENTS parts;
     memset(&parts, 0, sizeof parts);
     parts.dwStructSize = sizeof parts;
     parts.lpszHostName = host;
     parts.dwHostNameLength = 1023;
-    if (!WinHttpCrackUrl(wide, 0, 0, &parts)) return "invalid url";
+    if (!WinHttpCrackUrl(wide, 0, 0, &parts)) return wire::kInvalidUrl;
     if (parts.nScheme != INTERNET_SCHEME_HTTPS) return "tls-pin needs an https base URL";
 
     // The callback stores the pin and refuses, so the relay sends nothing on.
@@ -291,18 +292,18 @@ const char *fetch_pin(const char *url, char *out) {
     check.probe = out;
     Handles h;  // closed before the check and its relay go
     h.session = open_gated_session(L"drumvale-tarn-client/1.0", host, &check);
-    if (h.session == nullptr) return "WinHttpOpen failed";
+    if (h.session == nullptr) return wire::kOpenFailed;
     WinHttpSetTimeouts(h.session, 10000, 10000, 30000, 30000);
     h.connection = WinHttpConnect(h.session, host, parts.nPort, 0);
-    if (h.connection == nullptr) return "WinHttpConnect failed";
+    if (h.connection == nullptr) return wire::kConnectFailed;
     h.request = WinHttpOpenRequest(h.connection, L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
     if (h.request == nullptr || !arm_winhttp(h.request, host, &check))
-        return "WinHttpOpenRequest failed";
+        return wire::kOpenRequestFailed;
     if (WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                            0, 0))
         WinHttpReceiveResponse(h.request, nullptr);
-    return out[0] != '\0' ? nullptr : "WinHttpSendRequest failed";
+    return out[0] != '\0' ? nullptr : wire::kSendFailed;
 }
 
 }  // namespace tarn::tls

@@ -110,6 +110,12 @@ TARN_API int32_t tarn_client_set_tls(const char *policy);
     of its SubjectPublicKeyInfo). Ignores the policy and any installed
     transport table. */
 TARN_API int32_t tarn_client_tls_pin(void);
+/** Nonzero keeps the default backend's connection (and TLS session) to the
+    last origin between calls, unless idle for over 30 s; 0 (the default)
+    closes it, as does tarn_client_cleanup. A request that finds its kept
+    connection closed by the server before any reply byte is sent once more
+    on a new connection; in no other case is a request sent twice. */
+TARN_API void tarn_client_set_keepalive(int32_t on);
 
 /* ==================================================================== */
 /* Results                                                               */
@@ -169,7 +175,8 @@ TARN_API int tarn_client_col_count(void);
  * Text of one cell, rows and columns counted from 0. Object rows are looked
  * up by column name, then by member position. Out-of-range indices give "".
  * Never NULL; the buffer (at most 8191 bytes) is shared and overwritten by
- * the next call. Reading every cell of a grid costs time linear in its size.
+ * the next call. Reading every cell of a grid, or of one wide row, costs time
+ * linear in its size.
  */
 TARN_API const char *tarn_client_cell(int row, int col);
 

@@ -271,7 +271,10 @@ std::string grid_json(int rows, int cols) {
     std::string s = "{\"rows\":[";
     for (int r = 0; r < rows; ++r) {
         s += r ? ",[" : "[";
-        for (int c = 0; c < cols; ++c) s += (c ? "," : "") + std::to_string(r * 100 + c);
+        for (int c = 0; c < cols; ++c) {
+            if (c) s += ',';
+            s += std::to_string(r * 100 + c);
+        }
         s += "]";
     }
     return s + "]}";
@@ -281,7 +284,10 @@ std::string preview(int rows, int cols, int show_rows, int show_cols) {
     std::string s =
         "# grid: " + std::to_string(rows) + " rows x " + std::to_string(cols) + " cols\n";
     for (int r = 0; r < show_rows; ++r) {
-        for (int c = 0; c < show_cols; ++c) s += (c ? "\t" : "") + std::to_string(r * 100 + c);
+        for (int c = 0; c < show_cols; ++c) {
+            if (c) s += '\t';
+            s += std::to_string(r * 100 + c);
+        }
         s += "\n";
     }
     return s;

@@ -148,6 +148,13 @@ public:
 
     bool ok() const { return !failed_; }
 
+    // False when nothing arrives within ms.
+    bool readable_within(int ms) {
+        if (ssl_ != nullptr && SSL_pending(ssl_) > 0) return true;
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, ms) > 0;
+    }
+
     // Appends what arrives to buf; false at end of stream or on error.
     bool fill(std::string *buf) {
         char chunk[16384];
@@ -300,6 +307,8 @@ struct TestServer::Impl {
     std::deque<Reply> queued;
     std::vector<Request> seen;
     std::set<int> live;  // connections to cut when stopping
+    size_t accepted = 0;
+    int idle_close_ms = 0;
     std::map<int, std::thread> workers;
     std::vector<int> finished;
     int next_worker = 0;
@@ -358,6 +367,7 @@ void TestServer::Impl::accept_loop() {
             return;
         }
         live.insert(fd);
+        ++accepted;
         int id = next_worker++;
         workers.emplace(id, std::thread(&Impl::serve, this, fd, id));
     }
@@ -385,7 +395,15 @@ void TestServer::Impl::serve(int fd, int id) {
     {
         Conn conn(fd, tls, &received);
         std::string buf;
+        bool first = true;
         while (conn.ok()) {
+            int idle_ms = 0;
+            {
+                std::lock_guard<std::mutex> lock(mu);
+                idle_ms = idle_close_ms;
+            }
+            if (!first && idle_ms > 0 && buf.empty() && !conn.readable_within(idle_ms)) break;
+            first = false;
             Request req;
             if (!read_request(conn, &buf, &req)) break;
             Reply reply;
@@ -504,6 +522,16 @@ std::vector<Request> TestServer::requests() const {
 size_t TestServer::count() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->seen.size();
+}
+
+size_t TestServer::connections() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->accepted;
+}
+
+void TestServer::close_idle_after(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->idle_close_ms = ms;
 }
 
 Request TestServer::last() const {

@@ -81,6 +81,9 @@ public:
 
     std::vector<Request> requests() const;
     size_t count() const;
+    size_t connections() const;  // connections accepted so far
+    // Closes a connection that stays idle this long after a reply (0: never).
+    void close_idle_after(int ms);
     Request last() const;  // an empty Request when none arrived
     void clear();          // forgets recorded requests; replies stay
     // Bytes read from clients after any TLS handshake, partial requests

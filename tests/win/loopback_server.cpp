@@ -100,6 +100,11 @@ std::string LoopbackServer::url(const std::string &path_and_query) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path_and_query;
 }
 
+void LoopbackServer::keep_connections(int idle_close_ms) {
+    idle_close_ms_ = idle_close_ms;
+    keep_ = true;
+}
+
 std::vector<Request> LoopbackServer::requests() const {
     std::lock_guard<std::mutex> lock(mu_);
     return requests_;
@@ -116,6 +121,7 @@ void LoopbackServer::serve() {
         if (select(0, &ready, nullptr, nullptr, &tick) <= 0) continue;
         SOCKET client = accept(listener, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
+        ++accepted_;
         handle(client);
         closesocket(client);
     }
@@ -129,32 +135,47 @@ void LoopbackServer::handle(uintptr_t raw) {
 
     std::string data;
     char chunk[16384];
-    size_t head_end;
-    while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
-        int n = recv(client, chunk, sizeof chunk, 0);
-        if (n <= 0) return;
-        data.append(chunk, static_cast<size_t>(n));
-    }
-    Request req;
-    if (!parse_head(data.substr(0, head_end), &req)) return;
-    size_t want = 0;
-    if (auto len = req.header("Content-Length")) want = std::strtoul(len->c_str(), nullptr, 10);
-    req.body = data.substr(head_end + 4);
-    while (req.body.size() < want) {
-        int n = recv(client, chunk, sizeof chunk, 0);
-        if (n <= 0) break;
-        req.body.append(chunk, static_cast<size_t>(n));
-    }
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        requests_.push_back(req);
-    }
+    for (bool first = true;; first = false) {
+        if (!first) {
+            if (!keep_) break;
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(client, &ready);
+            int idle = idle_close_ms_;
+            timeval wait{idle / 1000, (idle % 1000) * 1000};
+            if (idle > 0 && data.empty() && select(0, &ready, nullptr, nullptr, &wait) <= 0) break;
+        }
+        size_t head_end;
+        while ((head_end = data.find("\r\n\r\n")) == std::string::npos) {
+            int n = recv(client, chunk, sizeof chunk, 0);
+            if (n <= 0) return;
+            data.append(chunk, static_cast<size_t>(n));
+        }
+        Request req;
+        if (!parse_head(data.substr(0, head_end), &req)) return;
+        size_t want = 0;
+        if (auto len = req.header("Content-Length")) want = std::strtoul(len->c_str(), nullptr, 10);
+        req.body = data.substr(head_end + 4);
+        while (req.body.size() < want) {
+            int n = recv(client, chunk, sizeof chunk, 0);
+            if (n <= 0) break;
+            req.body.append(chunk, static_cast<size_t>(n));
+        }
+        // What follows the body is the next request on the connection.
+        data = keep_ && req.body.size() > want ? req.body.substr(want) : "";
+        if (keep_ && req.body.size() > want) req.body.resize(want);
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            requests_.push_back(req);
+        }
 
-    std::string out = handler_(req);
-    for (size_t sent = 0; sent < out.size();) {
-        int n = send(client, out.data() + sent, static_cast<int>(out.size() - sent), 0);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
+        std::string out = handler_(req);
+        if (keep_ && out.empty()) break;
+        for (size_t sent = 0; sent < out.size();) {
+            int n = send(client, out.data() + sent, static_cast<int>(out.size() - sent), 0);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
     }
     // Half-close and let the client finish first, so it sees an orderly end
     // rather than a reset.

@@ -46,6 +46,12 @@ public:
     std::string url(const std::string &path_and_query) const;
     std::vector<Request> requests() const;
 
+    // Serves further requests on a connection until the client closes it
+    // or, with idle_close_ms > 0, it stays idle that long; an empty
+    // response then closes the connection without a reply.
+    void keep_connections(int idle_close_ms = 0);
+    size_t connections() const { return accepted_; }
+
 private:
     void serve();
     void handle(uintptr_t client);
@@ -54,6 +60,9 @@ private:
     uintptr_t listener_;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> keep_{false};
+    std::atomic<int> idle_close_ms_{0};
+    std::atomic<size_t> accepted_{0};
     mutable std::mutex mu_;
     std::vector<Request> requests_;
     std::thread thread_;

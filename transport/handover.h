@@ -1,0 +1,29 @@
+// Bodies the library's own backends hand to the core: the core adopts the
+// buffer as its result text instead of copying it, and learns its length
+// and capacity without measuring it.
+#pragma once
+
+#include <cstddef>
+
+#include "transport/wire.h"
+
+namespace tarn::handover {
+
+// Room kept after a body's terminator where the size is known in advance,
+// so the core can parse the text in place (the JSON reader needs 4 bytes
+// after the text, the terminator being the first).
+constexpr size_t kSlack = 4;
+
+// Hands b out like wire::body_take and notes the buffer for take().
+char *give(wire::BodyBuffer *b);
+
+// True when buf is the body give() handed out last, with its byte length
+// (terminator not counted) and its capacity; the note is forgotten either
+// way.
+bool take(const char *buf, size_t *len, size_t *cap);
+
+// Grows b to hold a body of n bytes and the slack, when n is a plausible
+// Content-Length; a body that turns out longer still grows by doubling.
+void reserve(wire::BodyBuffer *b, long long n);
+
+}  // namespace tarn::handover
