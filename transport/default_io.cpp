@@ -12,3 +12,8 @@ const tarn_client_io *default_io() {
 }
 
 }  // namespace tarn
+
+// Lets a caller's own table log, count or retry around the built-in one.
+extern "C" TARN_API const tarn_client_io *tarn_client_default_io(void) {
+    return tarn::default_io();
+}

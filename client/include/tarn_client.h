@@ -18,6 +18,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* TARN_CLIENT_VERSION_MAJOR, _MINOR, _PATCH and _STRING. */
+#include "tarn_client_version.h"
+
 #if defined(_WIN32)
 #if defined(TARN_CLIENT_BUILD)
 #define TARN_API __declspec(dllexport)
@@ -116,6 +119,9 @@ TARN_API int32_t tarn_client_tls_pin(void);
     connection closed by the server before any reply byte is sent once more
     on a new connection; in no other case is a request sent twice. */
 TARN_API void tarn_client_set_keepalive(int32_t on);
+
+/** The built-in backend (libcurl; WinHTTP on Windows), never NULL: for tables that wrap it. */
+TARN_API const tarn_client_io *tarn_client_default_io(void);
 
 /* ==================================================================== */
 /* Results                                                               */
