@@ -1,0 +1,59 @@
+# Packages: on Linux a Debian package per install component (built by
+# scripts/package_deb.sh), on Windows one zip (scripts/package_windows.sh).
+
+set(CPACK_PACKAGE_NAME tarn)
+set(CPACK_PACKAGE_VENDOR "the tarn developers")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME tarn-${PROJECT_VERSION}-win64)
+  include(CPack)
+  return()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime dev)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARN_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SOURCE tarn)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Dependencies on shared libraries come from dpkg-shlibdeps; the runtime
+# package declares its own library (shlibs file, ldconfig trigger).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${TARN_DEB_RUNTIME_PACKAGE})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION net)
+# dpkg runs ldconfig through this trigger. (CPack also writes postinst and
+# postrm scripts that call it; they are redundant, not wrong.)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+  "client for a database server management service
+tarn talks HTTP and JSON to a service that manages database server
+instances: saved connections, the object tree, queries with cancel, the
+edit grid, scripting, activity, storage, administration views and agent
+jobs.
+
+This package holds the tarn program, the tarn-demo-service loopback demo
+service and the shared client library libtarn-client.so.1.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${TARN_DEB_DEV_PACKAGE})
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DEPENDS runtime)
+# The static library and the CMake package name these.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcurl4-openssl-dev | libcurl-dev, libyyjson-dev")
+set(CPACK_DEBIAN_DEV_DESCRIPTION
+  "development files for the tarn client library
+The C header, the static library libtarn-client.a, the pkg-config file
+tarn-client.pc and the CMake package tarn-client (imported targets
+tarn::client and tarn::client-static) for programs that use the tarn
+client library.")
+
+include(CPack)
