@@ -26,6 +26,9 @@ PACKAGES=(
   clang libclang-rt-dev valgrind
   # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
   time jq
+  # Packages and the consumer check: lintian, file (dpkg-shlibdeps via
+  # CPack), python3 (the ctypes example, zip listing).
+  lintian file python3
 )
 
 updated=0

@@ -31,6 +31,9 @@ bash scripts/check_cli_docs.sh
 step tests
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+step consumer
+bash scripts/consumer_check.sh
+
 step sanitizers
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=ON -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
@@ -46,3 +49,6 @@ bash scripts/fuzz.sh 60
 
 step windows
 TARN_NATIVE_BUILD=build bash scripts/test_windows.sh
+
+step windows zip
+bash scripts/package_windows.sh
