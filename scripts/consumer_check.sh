@@ -97,7 +97,8 @@ cc -Wall -Wextra -Werror examples/c/query_grid.c $(pkg-config --cflags tarn-clie
   $(pkg-config --libs libcurl yyjson) -lstdc++ -o "$tmp/query_grid_static"
 for exe in "$tmp/pc/query_grid" "$tmp/cm/query_grid" "$tmp/hello"; do
   lib=$(ldd "$exe" | awk '$1 == "libtarn-client.so.1" {print $3}')
-  [ "$lib" = "$prefix/lib/libtarn-client.so.1" ] || fail "$exe loads '$lib', not the installed library"
+  [ -n "$lib" ] && [ "$(realpath "$lib")" = "$(realpath "$prefix/lib/libtarn-client.so.1")" ] ||
+    fail "$exe loads '$lib', not the installed library"
 done
 for exe in "$tmp/cms/query_grid" "$tmp/query_grid_static"; do
   ldd "$exe" | grep -q libtarn-client && fail "$exe, linked statically, loads libtarn-client.so"
