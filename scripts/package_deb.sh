@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages: tarn (program, demo service, shared library)
 # and libtarn-client-dev (header, static library, pkg-config file, CMake
-# package), in a Release build of their own.
+# package), in a build of their own: -O2 with debug information, as Debian
+# builds, stripped by CPack.
 #
 #   bash scripts/package_deb.sh        -> build-deb/*.deb
 #
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${TARN_DEB_BUILD:-build-deb}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DTARN_PACKAGE_DEB=ON -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/*.deb
