@@ -9,10 +9,6 @@
 #include "transport/exchange_limits.h"
 #include "transport/trace.h"
 
-#ifndef TARN_CLIENT_VERSION
-#error "TARN_CLIENT_VERSION must come from the build"
-#endif
-
 using namespace tarn;
 
 extern "C" {
@@ -39,7 +35,7 @@ TARN_API const char *tarn_client_version(void) {
     if (text[0] == '\0') {
         // The reader linked in, which may differ from the header built against.
         uint32_t v = yyjson_version();
-        snprintf(text, sizeof text, "tarn-client %s %s yyjson/%u.%u.%u", TARN_CLIENT_VERSION,
+        snprintf(text, sizeof text, "tarn-client %s %s yyjson/%u.%u.%u", TARN_CLIENT_VERSION_STRING,
                  backend_label(), static_cast<unsigned>(v >> 16),
                  static_cast<unsigned>((v >> 8) & 0xFF), static_cast<unsigned>(v & 0xFF));
     }
