@@ -77,7 +77,8 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: %s BASE_URL [SERVER DB SQL]\n", argv[0]);
         return 2;
     }
-    printf("tarn client library %s\n", TARN_CLIENT_VERSION_STRING);
+    printf("built against tarn-client %s, running %s\n", TARN_CLIENT_VERSION_STRING,
+           tarn_client_version());
     inner = tarn_client_default_io();
 
     tarn_client_init();
