@@ -23,7 +23,17 @@ endif()
 set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn-client)
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-install(TARGETS tarn-client tarn-client-static EXPORT tarn-client-targets
+# The static library names yyjson as a dependency, which only an installed
+# yyjson package can satisfy; with yyjson compiled in from source
+# (TARN_YYJSON_SOURCE_DIR) only the shared library is installed.
+if(TARN_YYJSON_SOURCE_DIR)
+  set(TARN_INSTALLED_LIBRARIES tarn-client)
+  set(TARN_FIND_DEPENDENCIES "")
+else()
+  set(TARN_INSTALLED_LIBRARIES tarn-client tarn-client-static)
+  set(TARN_FIND_DEPENDENCIES "find_dependency(yyjson CONFIG)\nfind_dependency(CURL)")
+endif()
+install(TARGETS ${TARN_INSTALLED_LIBRARIES} EXPORT tarn-client-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${TARN_CLIENT_PUBLIC_HEADERS}
