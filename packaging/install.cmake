@@ -23,6 +23,25 @@ endif()
 set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn-client)
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+
+# The program's manual page (compressed for the Debian package, as Debian
+# wants) and its bash and zsh completions.
+set(TARN_MAN_PAGE ${PROJECT_SOURCE_DIR}/cli/tarn.1)
+if(TARN_PACKAGE_DEB)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TARN_MAN_PAGE})
+  execute_process(COMMAND gzip -9nc ${TARN_MAN_PAGE}
+    OUTPUT_FILE ${PROJECT_BINARY_DIR}/tarn.1.gz RESULT_VARIABLE gzip_status)
+  if(NOT gzip_status EQUAL 0)
+    message(FATAL_ERROR "gzip failed on ${TARN_MAN_PAGE}")
+  endif()
+  set(TARN_MAN_PAGE ${PROJECT_BINARY_DIR}/tarn.1.gz)
+endif()
+install(FILES ${TARN_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+install(FILES cli/completions/tarn.bash RENAME tarn
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT runtime)
+install(FILES cli/completions/_tarn
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/site-functions COMPONENT runtime)
+
 # The static library names yyjson as a dependency, which only an installed
 # yyjson package can satisfy; with yyjson compiled in from source
 # (TARN_YYJSON_SOURCE_DIR) only the shared library is installed.

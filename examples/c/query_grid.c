@@ -57,6 +57,8 @@ static void print_grid(void) {
         printf("(no grid in the reply)\n%s\n", tarn_client_result());
         return;
     }
+    for (c = 0; c < cols; c++) printf("%s%s", c > 0 ? "\t" : "", tarn_client_col_name(c));
+    printf("\n");
     for (r = 0; r < rows; r++) {
         /* Each cell is printed before the next is read: the library hands
            out one shared buffer. */
