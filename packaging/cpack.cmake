@@ -48,7 +48,8 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${TARN_DEB_DEV_PACKAGE})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEV_DEPENDS runtime)
 # The static library and the CMake package name these.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libcurl4-openssl-dev | libcurl-dev, libyyjson-dev")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+  "libcurl4-openssl-dev | libcurl-dev, libssl-dev, libyyjson-dev")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "development files for the tarn client library
 The C header, the static library libtarn-client.a, the pkg-config file

@@ -50,7 +50,8 @@ if(TARN_YYJSON_SOURCE_DIR)
   set(TARN_FIND_DEPENDENCIES "")
 else()
   set(TARN_INSTALLED_LIBRARIES tarn-client tarn-client-static)
-  set(TARN_FIND_DEPENDENCIES "find_dependency(yyjson CONFIG)\nfind_dependency(CURL)")
+  set(TARN_FIND_DEPENDENCIES
+    "find_dependency(yyjson CONFIG)\nfind_dependency(CURL)\nfind_dependency(OpenSSL)")
 endif()
 install(TARGETS ${TARN_INSTALLED_LIBRARIES} EXPORT tarn-client-targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev

@@ -94,7 +94,7 @@ cc -std=c99 -Wall -Wextra -Werror "$tmp/hello.c" $(pkg-config --cflags --libs ta
 # shellcheck disable=SC2046
 cc -Wall -Wextra -Werror examples/c/query_grid.c $(pkg-config --cflags tarn-client) \
   "$(pkg-config --variable=libdir tarn-client)/libtarn-client.a" \
-  $(pkg-config --libs libcurl yyjson) -lstdc++ -o "$tmp/query_grid_static"
+  $(pkg-config --libs libcurl libcrypto yyjson) -lstdc++ -o "$tmp/query_grid_static"
 for exe in "$tmp/pc/query_grid" "$tmp/cm/query_grid" "$tmp/hello"; do
   lib=$(ldd "$exe" | awk '$1 == "libtarn-client.so.1" {print $3}')
   [ -n "$lib" ] && [ "$(realpath "$lib")" = "$(realpath "$prefix/lib/libtarn-client.so.1")" ] ||
