@@ -101,7 +101,8 @@ for exe in "$tmp/pc/query_grid" "$tmp/cm/query_grid" "$tmp/hello"; do
     fail "$exe loads '$lib', not the installed library"
 done
 for exe in "$tmp/cms/query_grid" "$tmp/query_grid_static"; do
-  ldd "$exe" | grep -q libtarn-client && fail "$exe, linked statically, loads libtarn-client.so"
+  ldd "$exe" >"$tmp/ldd"
+  grep -q libtarn-client "$tmp/ldd" && fail "$exe, linked statically, loads libtarn-client.so"
 done
 
 step demo service

@@ -46,7 +46,8 @@ have=$(cd "$tmp/$top" && find . -type f | sed 's|^\./||' | sort)
 [ "$have" = "$(sort <<<"$want")" ] || fail "$zip holds: $(tr '\n' ' ' <<<"$have")"
 x86_64-w64-mingw32-gcc-posix -Wall -Werror -I"$tmp/$top/include" examples/c/query_grid.c \
   -L"$tmp/$top/lib" -ltarn -o "$tmp/query_grid.exe" || fail "cannot link against the import library"
-x86_64-w64-mingw32-objdump -p "$tmp/query_grid.exe" | grep -q 'DLL Name: tarn.exe' ||
+x86_64-w64-mingw32-objdump -p "$tmp/query_grid.exe" >"$tmp/headers"
+grep -q 'DLL Name: tarn.exe' "$tmp/headers" ||
   fail "a program linked with the import library does not import from tarn.exe"
 echo "$zip:"
 sed 's/^/  /' <<<"$have"
