@@ -103,6 +103,13 @@ void adopt_result(char *body, size_t len, size_t cap) {
         nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - body) : len;
 }
 
+long elapsed_ms(std::chrono::steady_clock::time_point since) {
+    auto d = std::chrono::steady_clock::now() - since;
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+}  // namespace
+
 int32_t store_result(const char *body) {
     if (body == nullptr) {
         if (s_result != nullptr) s_result[0] = '\0';
@@ -123,13 +130,6 @@ int32_t store_result(const char *body) {
     s_result_len = need - 1;
     return 0;
 }
-
-long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    auto d = std::chrono::steady_clock::now() - since;
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-}
-
-}  // namespace
 
 int32_t do_request(int32_t method, const char *path, const char *query, const char *body) {
     s_http_status = 0;

@@ -56,6 +56,9 @@ void set_error(const char *msg);
 // Returns 0 on a 2xx reply, -1 with s_error set otherwise.
 int32_t do_request(int32_t method, const char *path, const char *query, const char *body);
 
+// Copies a text in as the reply; -1 with "out of memory" when it cannot grow.
+int32_t store_result(const char *text);
+
 // Grid lifetime (grid.cpp).
 void drop_grid();
 void parse_grid();

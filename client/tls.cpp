@@ -26,20 +26,7 @@ TARN_API int32_t tarn_client_tls_pin(void) {
         set_error(failure);
         return -1;
     }
-    size_t need = strlen(pin) + 1;
-    if (s_result_cap < need) {
-        size_t cap = need > kResultFloor ? need : kResultFloor;
-        auto *grown = static_cast<char *>(mem_realloc(s_result, cap));
-        if (grown == nullptr) {
-            set_error("out of memory");
-            return -1;
-        }
-        s_result = grown;
-        s_result_cap = cap;
-    }
-    memcpy(s_result, pin, need);
-    s_result_len = need - 1;
-    return 0;
+    return store_result(pin);
 }
 
 }  // extern "C"
