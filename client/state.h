@@ -57,7 +57,7 @@ void set_error(const char *msg);
 int32_t do_request(int32_t method, const char *path, const char *query, const char *body);
 
 // Copies a text in as the reply; -1 with "out of memory" when it cannot grow.
-int32_t store_result(const char *text);
+int32_t store_result(const char *body);
 
 // Grid lifetime (grid.cpp).
 void drop_grid();
