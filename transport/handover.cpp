@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "client/state.h"
+#include "transport/heap.h"
 #include "transport/huge_pages.h"
 
 namespace tarn::handover {
@@ -11,28 +11,20 @@ namespace {
 // A declared length beyond this is not trusted with an allocation up front.
 constexpr long long kMaxReserve = 1LL << 30;
 
-struct Note {
-    const char *data = nullptr;
-    size_t len = 0;
-    size_t cap = 0;
-};
-
-Note s_note;
-
 }  // namespace
 
-char *give(wire::BodyBuffer *b) {
+char *give(Note *kept, wire::BodyBuffer *b) {
     Note note{b->data, b->len, b->cap};
     char *out = wire::body_take(b);
     // body_take allocates a one-byte text for an empty body.
     if (note.data == nullptr) note = Note{out, 0, out != nullptr ? 1U : 0U};
-    s_note = note;
+    *kept = note;
     return out;
 }
 
-bool take(const char *buf, size_t *len, size_t *cap) {
-    Note note = s_note;
-    s_note = Note{};
+bool take(Note *kept, const char *buf, size_t *len, size_t *cap) {
+    Note note = *kept;
+    *kept = Note{};
     if (buf == nullptr || buf != note.data) return false;
     *len = note.len;
     *cap = note.cap;

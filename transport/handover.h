@@ -14,13 +14,20 @@ namespace tarn::handover {
 // after the text, the terminator being the first).
 constexpr size_t kSlack = 4;
 
+// The body a backend handed out last, kept by the backend's context.
+struct Note {
+    const char *data = nullptr;
+    size_t len = 0;
+    size_t cap = 0;
+};
+
 // Hands b out like wire::body_take and notes the buffer for take().
-char *give(wire::BodyBuffer *b);
+char *give(Note *note, wire::BodyBuffer *b);
 
 // True when buf is the body give() handed out last, with its byte length
 // (terminator not counted) and its capacity; the note is forgotten either
 // way.
-bool take(const char *buf, size_t *len, size_t *cap);
+bool take(Note *note, const char *buf, size_t *len, size_t *cap);
 
 // Grows b to hold a body of n bytes and the slack, when n is a plausible
 // Content-Length; a body that turns out longer still grows by doubling.

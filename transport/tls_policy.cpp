@@ -1,4 +1,4 @@
-// Parsing and holding the process-wide TLS policy.
+// Parsing a TLS policy and formatting a key pin.
 #include "transport/tls_policy.h"
 
 #include <cstdio>
@@ -6,8 +6,6 @@
 
 namespace tarn::tls {
 namespace {
-
-Policy g_policy;
 
 bool is_base64(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
@@ -48,14 +46,6 @@ bool parse(const char *text, Policy *out) {
         return true;
     }
     return false;
-}
-
-const Policy &current() {
-    return g_policy;
-}
-
-void set(const Policy &p) {
-    g_policy = p;
 }
 
 void format_pin(const unsigned char digest[32], char *out) {

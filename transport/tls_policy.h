@@ -1,7 +1,7 @@
-// The TLS policy the library's own backends apply to https requests. It is
-// process-wide, set through tarn_client_set_tls and read by the backends on
-// every request. A transport table installed with tarn_client_set_io never
-// sees it: such a table does its own TLS, or none.
+// The TLS policy the library's own backends apply to https requests. Each
+// session holds its own, set through tarn_session_set_tls and read by its
+// backend on every request. A transport table installed with
+// tarn_session_set_io never sees it: such a table does its own TLS, or none.
 #pragma once
 
 #include <cstddef>
@@ -31,17 +31,9 @@ constexpr char kUnsupported[] = "tls policy not supported on this platform";
 // are "any". Returns false for anything else.
 bool parse(const char *text, Policy *out);
 
-const Policy &current();
-void set(const Policy &p);
-
 // "sha256//" and the base64 of the SHA-256 digest of a DER-encoded
 // SubjectPublicKeyInfo, into out (at least kPinLen + 1 bytes).
 void format_pin(const unsigned char digest[32], char *out);
 
-// Connects to the https URL's server, completes the handshake whatever the
-// certificate, sends nothing, and writes the server's pin to out (at least
-// kPinLen + 1 bytes). Returns null, or the message to fail with. Each
-// backend has its own (tls_curl.cpp, tls_winhttp.cpp).
-const char *fetch_pin(const char *url, char *out);
 
 }  // namespace tarn::tls

@@ -1,4 +1,4 @@
-// Trace sink and credential masking.
+// Trace sinks and credential masking.
 #include "transport/trace.h"
 
 #include <cstdarg>
@@ -7,9 +7,6 @@
 namespace tarn::trace {
 
 namespace {
-
-tarn_client_trace_fn sink_fn = nullptr;
-void *sink_data = nullptr;
 
 constexpr std::string_view kHidden = "***";
 
@@ -53,13 +50,9 @@ std::string mask_pwd(std::string_view text) {
 
 }  // namespace
 
-void set_sink(tarn_client_trace_fn fn, void *user_data) {
-    sink_fn = fn;
-    sink_data = fn != nullptr ? user_data : nullptr;
-}
-
-bool on() {
-    return sink_fn != nullptr;
+void Sink::set(tarn_client_trace_fn f, void *data) {
+    fn = f;
+    user_data = f != nullptr ? data : nullptr;
 }
 
 std::string mask(std::string_view text) {
@@ -69,16 +62,16 @@ std::string mask(std::string_view text) {
     return mask_pwd(text);
 }
 
-void line(Kind kind, std::string_view text) {
-    if (sink_fn == nullptr) return;
+void Sink::line(Kind kind, std::string_view text) const {
+    if (fn == nullptr) return;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     std::string out{static_cast<char>(kind), ' '};
     out += mask(text);
-    sink_fn(sink_data, out.c_str());
+    fn(user_data, out.c_str());
 }
 
-void linef(Kind kind, const char *fmt, ...) {
-    if (sink_fn == nullptr) return;
+void Sink::linef(Kind kind, const char *fmt, ...) const {
+    if (fn == nullptr) return;
     char buf[2048];
     va_list ap;
     va_start(ap, fmt);
@@ -88,8 +81,8 @@ void linef(Kind kind, const char *fmt, ...) {
     line(kind, buf);
 }
 
-void lines(Kind kind, std::string_view block) {
-    if (sink_fn == nullptr) return;
+void Sink::lines(Kind kind, std::string_view block) const {
+    if (fn == nullptr) return;
     while (!block.empty()) {
         size_t nl = block.find('\n');
         std::string_view one = block.substr(0, nl);

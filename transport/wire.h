@@ -26,6 +26,7 @@ constexpr char kReceiveFailed[] = "WinHttpReceiveResponse failed";
 constexpr char kStatusFailed[] = "WinHttpQueryHeaders status failed";
 constexpr char kReadFailed[] = "WinHttpReadData failed";
 constexpr char kOutOfMemory[] = "out of memory";
+constexpr char kAborted[] = "aborted";
 constexpr char kInvalidUrl[] = "invalid url";
 constexpr char kUnsupportedScheme[] = "unsupported url scheme";
 constexpr char kUrlConversionFailed[] = "url conversion failed";

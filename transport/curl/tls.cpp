@@ -1,5 +1,5 @@
 // The TLS policy on the libcurl backend, and reading a server's pin.
-#include "transport/tls_curl.h"
+#include "transport/curl/tls.h"
 
 #include <curl/curl.h>
 #include <openssl/evp.h>
@@ -9,14 +9,13 @@
 
 #include <cstring>
 
-#include "transport/backends.h"
-#include "transport/tls_policy.h"
+#include "transport/backend.h"
+#include "transport/curl/context.h"
 #include "transport/wire.h"
 
 namespace tarn::tls {
 
-bool apply_curl(CURL *c) {
-    const Policy &p = current();
+bool apply_curl(CURL *c, const Policy &p) {
     bool verify = p.mode == Mode::kSystem || p.mode == Mode::kCa;
     bool ok = curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L) == CURLE_OK &&
               curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L) == CURLE_OK;
@@ -75,9 +74,13 @@ const char *pem_of_leaf(const curl_certinfo *info) {
 
 }  // namespace
 
-const char *fetch_pin(const char *url, char *out) {
+}  // namespace tarn::tls
+
+namespace tarn::backend {
+
+const char *fetch_pin(Env * /*env*/, const char *url, char *out) {
     if (strncasecmp(url, "https://", 8) != 0) return "tls-pin needs an https base URL";
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return wire::kOpenFailed;
+    if (!curl::global_init()) return wire::kOpenFailed;
     CURL *c = curl_easy_init();
     if (c == nullptr) return wire::kOpenFailed;
     // Connect and handshake only: no request goes out.
@@ -97,11 +100,11 @@ const char *fetch_pin(const char *url, char *out) {
     } else {
         curl_certinfo *info = nullptr;
         curl_easy_getinfo(c, CURLINFO_CERTINFO, &info);
-        const char *pem = pem_of_leaf(info);
-        if (pem == nullptr || !pin_of_pem(pem, out)) failure = "no server certificate";
+        const char *pem = tls::pem_of_leaf(info);
+        if (pem == nullptr || !tls::pin_of_pem(pem, out)) failure = "no server certificate";
     }
     curl_easy_cleanup(c);
     return failure;
 }
 
-}  // namespace tarn::tls
+}  // namespace tarn::backend

@@ -1,7 +1,6 @@
-// io-curl: the default backend outside Windows. Every call is one libcurl
-// easy handle of its own, used for one exchange and the redirects it is sent
-// on, and cleaned up before the call returns; with keep-alive on, the one
-// kept handle instead (keepalive_curl.cpp).
+// The libcurl backend's exchange: one request and the redirects it is sent
+// on. Every call uses an easy handle of its own, cleaned up before the call
+// returns; with keep-alive on, the session's kept handle (context.cpp).
 #include <curl/curl.h>
 #include <strings.h>
 
@@ -12,13 +11,11 @@
 #include <cstring>
 
 #include "tarn_client.h"
-#include "transport/backends.h"
-#include "transport/curl_hooks.h"
+#include "transport/backend.h"
+#include "transport/curl/context.h"
+#include "transport/curl/hooks.h"
+#include "transport/curl/tls.h"
 #include "transport/handover.h"
-#include "transport/keepalive_curl.h"
-#include "transport/tls_curl.h"
-#include "transport/tls_policy.h"
-#include "transport/trace.h"
 #include "transport/wire.h"
 
 namespace tarn {
@@ -70,36 +67,29 @@ struct Hop {
 
 // Everything one call owns, released on every path.
 struct Exchange {
+    tarn::backend::Context *ctx;
     CURL *curl = nullptr;
     bool kept = false;  // the keep-alive handle, which outlives the call
     curl_slist *headers = nullptr;
     Hop hop;
     char errbuf[CURL_ERROR_SIZE] = "";
 
-    Exchange() = default;
+    explicit Exchange(tarn::backend::Context *c) : ctx(c) {}
     Exchange(const Exchange &) = delete;
     Exchange &operator=(const Exchange &) = delete;
     ~Exchange() {
         // The handle refers to the header list, so it goes first.
-        if (curl != nullptr && kept)
-            tarn::keepalive::finish(curl);
-        else if (curl != nullptr)
-            curl_easy_cleanup(curl);
+        tarn::curl::release(ctx, curl, kept);
         curl_slist_free_all(headers);
         wire::body_free(&hop.body);
     }
+    const tarn::backend::Env &env() const { return *ctx->env; }
 };
 
 struct Target {
     bool https = false;
     char origin[kOriginCap] = "";
 };
-
-bool global_init() {
-    // A function-local static is initialised exactly once, even under threads.
-    static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ok;
-}
 
 // UTF-16 units of n bytes of UTF-8, as the Windows backend would convert them.
 size_t utf16_units(const char *s, size_t n) {
@@ -275,6 +265,7 @@ bool request_sent(const Hop &hop, CURLcode code) {
 
 // Which step a failed transfer died in, by what had happened so far.
 const char *failure_for(const Hop &hop, CURLcode code) {
+    if (code == CURLE_ABORTED_BY_CALLBACK && hop.stall == Stall::kNone) return wire::kAborted;
     if (hop.out_of_memory) return kOutOfMemory;
     if (tarn::tls::rejected(code)) return tarn::tls::kRejected;
     // Once the headers are in, any end but a proper one is a broken body,
@@ -286,7 +277,8 @@ const char *failure_for(const Hop &hop, CURLcode code) {
     return request_sent(hop, code) ? kReceiveFailed : kSendFailed;
 }
 
-bool configure(CURL *c, const char *url, curl_slist *headers, Hop *hop) {
+bool configure(CURL *c, const char *url, curl_slist *headers, Hop *hop,
+               const tarn::tls::Policy &policy) {
     bool ok = true;
     auto set = [&](CURLoption opt, auto value) {
         ok = ok && curl_easy_setopt(c, opt, value) == CURLE_OK;
@@ -301,8 +293,8 @@ bool configure(CURL *c, const char *url, curl_slist *headers, Hop *hop) {
     set(CURLOPT_USERAGENT, kUserAgent);
     set(CURLOPT_HTTPHEADER, headers);
     // By default untrusted, expired and mismatched certificates are all
-    // accepted; tarn_client_set_tls asks for checks.
-    ok = ok && tarn::tls::apply_curl(c);
+    // accepted; tarn_session_set_tls asks for checks.
+    ok = ok && tarn::tls::apply_curl(c, policy);
     // No proxy option: libcurl then takes the standard proxy environment
     // variables, the nearest this system has to automatic configuration.
     set(CURLOPT_CONNECTTIMEOUT_MS, tarn::curl_timeouts.connect_ms);
@@ -381,16 +373,12 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
                      const char *headers, int32_t *status) {
     Target target;
     if (const char *bad = check_url(url, &target)) return bad;
-    if (!global_init()) return kOpenFailed;
-    ex.curl = tarn::keepalive::kept_handle();
-    ex.kept = ex.curl != nullptr;
-    if (!ex.kept) ex.curl = curl_easy_init();
+    ex.curl = tarn::curl::acquire(ex.ctx, &ex.kept);
     if (ex.curl == nullptr) return kOpenFailed;
     ex.headers = request_headers(headers);
-    if (!configure(ex.curl, url, ex.headers, &ex.hop) ||
-        (ex.kept && !tarn::keepalive::configure(ex.curl)) ||
+    if (!configure(ex.curl, url, ex.headers, &ex.hop, ex.env().policy) ||
         !set_method(ex.curl, method, body, &ex.hop) ||
-        !tarn::curl_hooks::attach(ex.curl, ex.errbuf))
+        !tarn::curl_hooks::attach(ex.curl, ex.errbuf, &ex.env().trace))
         return kOpenFailed;
 
     // Redirects are followed here rather than by libcurl, which fails the
@@ -399,10 +387,11 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
     for (int redirects = 0;; ++redirects) {
         start_hop(ex);
         // Past the caller's time limit the core reports it, whatever we say.
-        if (!tarn::curl_hooks::apply_deadline(ex.curl)) return kSendFailed;
-        CURLcode rc = curl_easy_perform(ex.curl);
+        if (!tarn::curl_hooks::apply_deadline(ex.curl, ex.env().limits)) return kSendFailed;
+        CURLcode rc = tarn::curl::perform(ex.ctx, ex.curl);
         if (rc != CURLE_OK) {
-            tarn::curl_hooks::trace_failure(rc, ex.errbuf, ex.hop.stall != Stall::kNone);
+            tarn::curl_hooks::trace_failure(ex.env().trace, rc, ex.errbuf,
+                                            ex.hop.stall != Stall::kNone);
             return failure_for(ex.hop, rc);
         }
         // libcurl takes a connection closed inside the header block as the
@@ -424,23 +413,23 @@ const char *exchange(Exchange &ex, const char *url, const char *method, const ch
         if (redirects == kMaxRedirects) return kReceiveFailed;
         bool cross_origin = strcmp(target.origin, hop_target.origin) != 0;
         if (!redirect(ex, code, next, &method, headers, cross_origin)) return kSendFailed;
-        tarn::trace::linef(tarn::trace::kInfo, "following redirect %ld to %.1900s", code, next);
+        ex.env().trace.linef(tarn::trace::kInfo, "following redirect %ld to %.1900s", code, next);
         target = hop_target;
     }
 }
 
-int32_t cu_request(const char *url, const char *method, const char *body, const char *headers,
-                   char **out_body, int32_t *out_status, char **out_error) {
+int32_t cu_request(void *user_data, const char *url, const char *method, const char *body,
+                   const char *headers, char **out_body, int32_t *out_status, char **out_error) {
     *out_body = nullptr;
     *out_status = 0;
     *out_error = nullptr;
 
-    Exchange ex;
+    Exchange ex(static_cast<tarn::backend::Context *>(user_data));
     int32_t status = 0;
     const char *failure = exchange(ex, url, method, body, headers, &status);
     if (failure == nullptr) {
         // An empty body is handed out as "" (null only if that byte can't be had).
-        *out_body = tarn::handover::give(&ex.hop.body);
+        *out_body = tarn::handover::give(&ex.ctx->note, &ex.hop.body);
         *out_status = status;
         return 0;
     }
@@ -448,24 +437,24 @@ int32_t cu_request(const char *url, const char *method, const char *body, const 
     return -1;
 }
 
-int32_t cu_http_get(void * /*user_data*/, const char *url, const char *headers, char **out_body,
+int32_t cu_http_get(void *user_data, const char *url, const char *headers, char **out_body,
                     int32_t *out_status, char **out_error) {
-    return cu_request(url, "GET", nullptr, headers, out_body, out_status, out_error);
+    return cu_request(user_data, url, "GET", nullptr, headers, out_body, out_status, out_error);
 }
 
-int32_t cu_http_post(void * /*user_data*/, const char *url, const char *body, const char *headers,
+int32_t cu_http_post(void *user_data, const char *url, const char *body, const char *headers,
                      char **out_body, int32_t *out_status, char **out_error) {
-    return cu_request(url, "POST", body, headers, out_body, out_status, out_error);
+    return cu_request(user_data, url, "POST", body, headers, out_body, out_status, out_error);
 }
 
-int32_t cu_http_put(void * /*user_data*/, const char *url, const char *body, const char *headers,
+int32_t cu_http_put(void *user_data, const char *url, const char *body, const char *headers,
                     char **out_body, int32_t *out_status, char **out_error) {
-    return cu_request(url, "PUT", body, headers, out_body, out_status, out_error);
+    return cu_request(user_data, url, "PUT", body, headers, out_body, out_status, out_error);
 }
 
-int32_t cu_http_delete(void * /*user_data*/, const char *url, char **out_body, int32_t *out_status,
+int32_t cu_http_delete(void *user_data, const char *url, char **out_body, int32_t *out_status,
                        char **out_error) {
-    return cu_request(url, "DELETE", nullptr, nullptr, out_body, out_status, out_error);
+    return cu_request(user_data, url, "DELETE", nullptr, nullptr, out_body, out_status, out_error);
 }
 
 void cu_free_buf(void * /*user_data*/, void *buf) {
@@ -474,10 +463,10 @@ void cu_free_buf(void * /*user_data*/, void *buf) {
 
 }  // namespace
 
-namespace tarn {
+namespace tarn::backend {
 
-const tarn_client_io drumvale_io_curl = {
-    nullptr, cu_http_get, cu_http_post, cu_http_put, cu_http_delete, cu_free_buf,
-};
+tarn_client_io table(Context *ctx) {
+    return {ctx, cu_http_get, cu_http_post, cu_http_put, cu_http_delete, cu_free_buf};
+}
 
-}  // namespace tarn
+}  // namespace tarn::backend
