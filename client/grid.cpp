@@ -5,18 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "row_index.h"
 #include "state.h"
 #include "transport/huge_pages.h"
 
 namespace tarn {
 namespace {
-
-// Row values by position. yyjson reaches element n of an array of
-// containers by walking from the first, so reading a whole grid through
-// positional access would be quadratic; parse_grid records each row once.
-yyjson_val **s_row_index;
-size_t s_row_count;
 
 bool has_members(yyjson_val *v) {
     return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
@@ -68,67 +61,69 @@ bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols) {
     return false;
 }
 
-void index_rows() {
-    size_t n = yyjson_arr_size(s_grid_rows);
-    s_row_count = n;
+// Reading a whole grid through positional access would be quadratic, so
+// parse_grid records each row once.
+void index_rows(Grid *g) {
+    size_t n = yyjson_arr_size(g->rows);
+    g->row_count = n;
     if (n == 0) return;
-    s_row_index = static_cast<yyjson_val **>(mem_malloc(n * sizeof(yyjson_val *)));
-    if (s_row_index == nullptr) return;  // positional access still works
+    g->row_index = static_cast<yyjson_val **>(mem_malloc(n * sizeof(yyjson_val *)));
+    if (g->row_index == nullptr) return;  // positional access still works
     size_t i = 0;
     size_t max = 0;
     yyjson_val *row = nullptr;
-    yyjson_arr_foreach(s_grid_rows, i, max, row) {
-        s_row_index[i] = row;
+    yyjson_arr_foreach(g->rows, i, max, row) {
+        g->row_index[i] = row;
     }
 }
 
-yyjson_val *row_at(size_t i) {
-    return s_row_index != nullptr ? s_row_index[i] : yyjson_arr_get(s_grid_rows, i);
+yyjson_val *row_at(const Grid &g, size_t i) {
+    return g.row_index != nullptr ? g.row_index[i] : yyjson_arr_get(g.rows, i);
 }
 
-void take_column_names(yyjson_val *cols) {
+void take_column_names(Grid *g, yyjson_val *cols) {
     int n = static_cast<int>(yyjson_arr_size(cols));
     size_t slots = n > 0 ? static_cast<size_t>(n) : 1;
-    s_col_names = static_cast<char **>(mem_malloc(slots * sizeof(char *)));
-    if (s_col_names == nullptr) return;
-    memset(s_col_names, 0, slots * sizeof(char *));
-    s_ncol = n;
+    g->col_names = static_cast<char **>(mem_malloc(slots * sizeof(char *)));
+    if (g->col_names == nullptr) return;
+    memset(g->col_names, 0, slots * sizeof(char *));
+    g->ncol = n;
     size_t i = 0;
     size_t max = 0;
     yyjson_val *entry = nullptr;
     yyjson_arr_foreach(cols, i, max, entry) {
         yyjson_val *name = yyjson_is_obj(entry) ? yyjson_obj_get(entry, "name") : entry;
-        if (yyjson_is_str(name)) s_col_names[i] = copy_text(name);
+        if (yyjson_is_str(name)) g->col_names[i] = copy_text(name);
     }
 }
 
-void render_cell(yyjson_val *v) {
-    s_cell[0] = '\0';
+void render_cell(yyjson_val *v, char *out) {
+    out[0] = '\0';
     switch (yyjson_get_type(v)) {
         case YYJSON_TYPE_STR: {
             size_t n = text_len(v);
             if (n >= kCellCap) n = kCellCap - 1;
-            memcpy(s_cell, yyjson_get_str(v), n);
-            s_cell[n] = '\0';
+            memcpy(out, yyjson_get_str(v), n);
+            out[n] = '\0';
             break;
         }
         case YYJSON_TYPE_BOOL:
-            snprintf(s_cell, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
+            snprintf(out, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
             break;
         case YYJSON_TYPE_NUM:
             if (yyjson_is_sint(v))
-                snprintf(s_cell, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
+                snprintf(out, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
             else if (yyjson_is_uint(v))
-                snprintf(s_cell, kCellCap, "%llu",
+                snprintf(out, kCellCap, "%llu",
                          static_cast<unsigned long long>(yyjson_get_uint(v)));
             else
-                snprintf(s_cell, kCellCap, "%.15g", yyjson_get_real(v));
+                snprintf(out, kCellCap, "%.15g", yyjson_get_real(v));
             break;
         case YYJSON_TYPE_ARR:
         case YYJSON_TYPE_OBJ: {
             char *json = yyjson_val_write_opts(v, 0, nullptr, nullptr, nullptr);
             if (json != nullptr) {
-                snprintf(s_cell, kCellCap, "%s", json);
+                snprintf(out, kCellCap, "%s", json);
                 free(json);
             }
             break;
@@ -139,10 +134,10 @@ void render_cell(yyjson_val *v) {
 }
 
 // Object rows: by column name first, then by member position.
-yyjson_val *object_cell(yyjson_val *row, int col) {
-    if (col < s_ncol && s_col_names != nullptr && s_col_names[col] != nullptr &&
+yyjson_val *object_cell(const Grid &g, yyjson_val *row, int col) {
+    if (col < g.ncol && g.col_names != nullptr && g.col_names[col] != nullptr &&
         yyjson_obj_size(row) > 0) {
-        const char *name = s_col_names[col];
+        const char *name = g.col_names[col];
         yyjson_val *v = yyjson_obj_getn(row, name, strlen(name));
         if (v != nullptr) return v;
     }
@@ -190,33 +185,32 @@ yyjson_doc *read_reply(char *text, size_t len, uint64_t cap) {
 
 }  // namespace
 
-void drop_grid() {
-    if (s_grid_doc != nullptr) {
-        yyjson_doc_free(s_grid_doc);
-        s_grid_doc = nullptr;
+void drop_grid(Grid *g) {
+    if (g->doc != nullptr) yyjson_doc_free(g->doc);
+    g->doc = nullptr;
+    g->rows = nullptr;
+    drop_row_index(&g->wide);
+    free(g->row_index);
+    g->row_index = nullptr;
+    g->row_count = 0;
+    if (g->col_names != nullptr) {
+        for (int i = 0; i < g->ncol; ++i) free(g->col_names[i]);
+        free(g->col_names);
+        g->col_names = nullptr;
     }
-    s_grid_rows = nullptr;
-    drop_row_index();
-    free(s_row_index);
-    s_row_index = nullptr;
-    s_row_count = 0;
-    if (s_col_names != nullptr) {
-        for (int i = 0; i < s_ncol; ++i) free(s_col_names[i]);
-        free(s_col_names);
-        s_col_names = nullptr;
-    }
-    s_ncol = 0;
-    drop_cell_copies();
-    drop_key_copies();
+    g->ncol = 0;
+    drop_cell_copies(g);
+    drop_key_copies(g);
 }
 
-void parse_grid() {
-    drop_grid();
-    if (s_result == nullptr || s_result_len == 0) return;
-    s_grid_doc = read_reply(s_result, s_result_len, s_result_cap);
-    if (s_grid_doc == nullptr) return;
+void parse_grid(tarn_session *s) {
+    Grid *g = &s->grid;
+    drop_grid(g);
+    if (s->result == nullptr || s->result_len == 0) return;
+    g->doc = read_reply(s->result, s->result_len, s->result_cap);
+    if (g->doc == nullptr) return;
 
-    yyjson_val *root = yyjson_doc_get_root(s_grid_doc);
+    yyjson_val *root = yyjson_doc_get_root(g->doc);
     yyjson_val *rows = nullptr;
     yyjson_val *cols = nullptr;
     bool found = false;
@@ -229,31 +223,30 @@ void parse_grid() {
             found = find_batched(root, &rows, &cols);
     }
     if (!found) {
-        yyjson_doc_free(s_grid_doc);
-        s_grid_doc = nullptr;
+        yyjson_doc_free(g->doc);
+        g->doc = nullptr;
         return;
     }
-    s_grid_rows = rows;
-    index_rows();
-    if (yyjson_is_arr(cols)) take_column_names(cols);
+    g->rows = rows;
+    index_rows(g);
+    if (yyjson_is_arr(cols)) take_column_names(g, cols);
 }
 
-yyjson_val *grid_row(int row) {
-    if (s_grid_rows == nullptr || row < 0 || static_cast<size_t>(row) >= s_row_count)
-        return nullptr;
-    return row_at(static_cast<size_t>(row));
+yyjson_val *grid_row(const Grid &g, int row) {
+    if (g.rows == nullptr || row < 0 || static_cast<size_t>(row) >= g.row_count) return nullptr;
+    return row_at(g, static_cast<size_t>(row));
 }
 
-yyjson_val *cell_value(int row, int col) {
-    yyjson_val *r = grid_row(row);
+yyjson_val *cell_value(Grid *g, int row, int col) {
+    yyjson_val *r = grid_row(*g, row);
     if (r == nullptr || col < 0) return nullptr;
     yyjson_val *v = nullptr;
-    if (indexed_cell(static_cast<size_t>(row), r, col, &v)) return v;
+    if (indexed_cell(g, static_cast<size_t>(row), r, col, &v)) return v;
     if (yyjson_is_arr(r))
         return static_cast<size_t>(col) < yyjson_arr_size(r)
                    ? yyjson_arr_get(r, static_cast<size_t>(col))
                    : nullptr;
-    if (yyjson_is_obj(r)) return object_cell(r, col);
+    if (yyjson_is_obj(r)) return object_cell(*g, r, col);
     return nullptr;
 }
 
@@ -263,25 +256,26 @@ using namespace tarn;
 
 extern "C" {
 
-TARN_API int tarn_client_row_count(void) {
-    return s_grid_rows != nullptr ? static_cast<int>(s_row_count) : -1;
+TARN_API int tarn_session_row_count(tarn_session *s) {
+    return s->grid.rows != nullptr ? static_cast<int>(s->grid.row_count) : -1;
 }
 
-TARN_API int tarn_client_col_count(void) {
-    if (s_grid_rows == nullptr) return -1;
-    if (s_ncol > 0) return s_ncol;
-    if (s_row_count == 0) return 0;
-    yyjson_val *first = row_at(0);
+TARN_API int tarn_session_col_count(tarn_session *s) {
+    const Grid &g = s->grid;
+    if (g.rows == nullptr) return -1;
+    if (g.ncol > 0) return g.ncol;
+    if (g.row_count == 0) return 0;
+    yyjson_val *first = row_at(g, 0);
     if (yyjson_is_arr(first)) return static_cast<int>(yyjson_arr_size(first));
     if (yyjson_is_obj(first)) return static_cast<int>(yyjson_obj_size(first));
     return 0;
 }
 
-TARN_API const char *tarn_client_cell(int row, int col) {
-    s_cell[0] = '\0';
-    yyjson_val *v = cell_value(row, col);
-    if (v != nullptr) render_cell(v);
-    return s_cell;
+TARN_API const char *tarn_session_cell(tarn_session *s, int row, int col) {
+    s->cell[0] = '\0';
+    yyjson_val *v = cell_value(&s->grid, row, col);
+    if (v != nullptr) render_cell(v, s->cell);
+    return s->cell;
 }
 
 }  // extern "C"

@@ -11,15 +11,6 @@
 namespace tarn {
 namespace {
 
-// The text handed out last by cell_text or cell_json, when not the document's.
-char *s_copy;
-// Scalars other than strings fit here; strings are handed out from the document.
-char s_scalar[32];
-
-// Key copies for tarn_client_col_name, one slot per member of the first row.
-char **s_key_copies;
-size_t s_key_slots;
-
 // A document parsed in place ends its strings at their length, not at a
 // NUL (the reply text keeps its quotes), so a string handed out as C text
 // is then a copy.
@@ -36,16 +27,16 @@ char *copy_of(yyjson_val *str) {
     return copy;
 }
 
-const char *key_text(size_t i, yyjson_val *key, size_t slots) {
+const char *key_text(Grid *g, size_t i, yyjson_val *key, size_t slots) {
     if (terminated(key)) return yyjson_get_str(key);
-    if (s_key_copies == nullptr) {
-        s_key_copies = static_cast<char **>(calloc(slots, sizeof(char *)));
-        if (s_key_copies == nullptr) return "";
-        s_key_slots = slots;
+    if (g->key_copies == nullptr) {
+        g->key_copies = static_cast<char **>(calloc(slots, sizeof(char *)));
+        if (g->key_copies == nullptr) return "";
+        g->key_slots = slots;
     }
-    if (i >= s_key_slots) return "";
-    if (s_key_copies[i] == nullptr) s_key_copies[i] = copy_of(key);
-    return s_key_copies[i] != nullptr ? s_key_copies[i] : "";
+    if (i >= g->key_slots) return "";
+    if (g->key_copies[i] == nullptr) g->key_copies[i] = copy_of(key);
+    return g->key_copies[i] != nullptr ? g->key_copies[i] : "";
 }
 
 const char *hand_out(const char *text, size_t n, size_t *len) {
@@ -53,26 +44,26 @@ const char *hand_out(const char *text, size_t n, size_t *len) {
     return text;
 }
 
-const char *hand_out_json(yyjson_val *v, size_t *len) {
-    drop_cell_copies();
+const char *hand_out_json(Grid *g, yyjson_val *v, size_t *len) {
+    drop_cell_copies(g);
     size_t n = 0;
-    s_copy = yyjson_val_write_opts(v, 0, nullptr, &n, nullptr);
-    if (s_copy == nullptr) return hand_out("", 0, len);
-    return hand_out(s_copy, n, len);
+    g->copy = yyjson_val_write_opts(v, 0, nullptr, &n, nullptr);
+    if (g->copy == nullptr) return hand_out("", 0, len);
+    return hand_out(g->copy, n, len);
 }
 
 }  // namespace
 
-void drop_cell_copies() {
-    free(s_copy);
-    s_copy = nullptr;
+void drop_cell_copies(Grid *g) {
+    free(g->copy);
+    g->copy = nullptr;
 }
 
-void drop_key_copies() {
-    for (size_t i = 0; i < s_key_slots; ++i) free(s_key_copies[i]);
-    free(s_key_copies);
-    s_key_copies = nullptr;
-    s_key_slots = 0;
+void drop_key_copies(Grid *g) {
+    for (size_t i = 0; i < g->key_slots; ++i) free(g->key_copies[i]);
+    free(g->key_copies);
+    g->key_copies = nullptr;
+    g->key_slots = 0;
 }
 
 }  // namespace tarn
@@ -81,27 +72,28 @@ using namespace tarn;
 
 extern "C" {
 
-TARN_API const char *tarn_client_col_name(int col) {
+TARN_API const char *tarn_session_col_name(tarn_session *s, int col) {
+    Grid *g = &s->grid;
     if (col < 0) return "";
-    if (s_ncol > 0) {
-        if (col >= s_ncol || s_col_names == nullptr || s_col_names[col] == nullptr) return "";
-        return s_col_names[col];
+    if (g->ncol > 0) {
+        if (col >= g->ncol || g->col_names == nullptr || g->col_names[col] == nullptr) return "";
+        return g->col_names[col];
     }
     // No columns array: an object first row names the columns by its keys.
-    yyjson_val *first = grid_row(0);
+    yyjson_val *first = grid_row(*g, 0);
     if (!yyjson_is_obj(first) || static_cast<size_t>(col) >= yyjson_obj_size(first)) return "";
     size_t i = 0;
     size_t max = 0;
     yyjson_val *key = nullptr;
     yyjson_val *val = nullptr;
     yyjson_obj_foreach(first, i, max, key, val) {
-        if (i == static_cast<size_t>(col)) return key_text(i, key, yyjson_obj_size(first));
+        if (i == static_cast<size_t>(col)) return key_text(g, i, key, yyjson_obj_size(first));
     }
     return "";
 }
 
-TARN_API int tarn_client_cell_kind(int row, int col) {
-    switch (yyjson_get_type(cell_value(row, col))) {
+TARN_API int tarn_session_cell_kind(tarn_session *s, int row, int col) {
+    switch (yyjson_get_type(cell_value(&s->grid, row, col))) {
         case YYJSON_TYPE_NULL:
             return TARN_CELL_NULL;
         case YYJSON_TYPE_BOOL:
@@ -119,40 +111,43 @@ TARN_API int tarn_client_cell_kind(int row, int col) {
     }
 }
 
-TARN_API const char *tarn_client_cell_text(int row, int col, size_t *len) {
-    yyjson_val *v = cell_value(row, col);
+TARN_API const char *tarn_session_cell_text(tarn_session *s, int row, int col, size_t *len) {
+    Grid *g = &s->grid;
+    yyjson_val *v = cell_value(g, row, col);
+    char *scalar = g->scalar;
+    constexpr size_t kScalarCap = sizeof g->scalar;
     int n = 0;
     switch (yyjson_get_type(v)) {
         case YYJSON_TYPE_STR:
             if (terminated(v)) return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
-            drop_cell_copies();
-            s_copy = copy_of(v);
-            if (s_copy == nullptr) return hand_out("", 0, len);
-            return hand_out(s_copy, yyjson_get_len(v), len);
+            drop_cell_copies(g);
+            g->copy = copy_of(v);
+            if (g->copy == nullptr) return hand_out("", 0, len);
+            return hand_out(g->copy, yyjson_get_len(v), len);
         case YYJSON_TYPE_BOOL:
             return yyjson_get_bool(v) ? hand_out("true", 4, len) : hand_out("false", 5, len);
         case YYJSON_TYPE_NUM:
             if (yyjson_is_sint(v))
-                n = snprintf(s_scalar, sizeof s_scalar, "%lld",
+                n = snprintf(scalar, kScalarCap, "%lld",
                              static_cast<long long>(yyjson_get_sint(v)));
             else if (yyjson_is_uint(v))
-                n = snprintf(s_scalar, sizeof s_scalar, "%llu",
+                n = snprintf(scalar, kScalarCap, "%llu",
                              static_cast<unsigned long long>(yyjson_get_uint(v)));
             else
-                n = snprintf(s_scalar, sizeof s_scalar, "%.15g", yyjson_get_real(v));
-            return hand_out(s_scalar, n > 0 ? static_cast<size_t>(n) : 0, len);
+                n = snprintf(scalar, kScalarCap, "%.15g", yyjson_get_real(v));
+            return hand_out(scalar, n > 0 ? static_cast<size_t>(n) : 0, len);
         case YYJSON_TYPE_ARR:
         case YYJSON_TYPE_OBJ:
-            return hand_out_json(v, len);
+            return hand_out_json(g, v, len);
         default:  // absent, null
             return hand_out("", 0, len);
     }
 }
 
-TARN_API const char *tarn_client_cell_json(int row, int col, size_t *len) {
-    yyjson_val *v = cell_value(row, col);
+TARN_API const char *tarn_session_cell_json(tarn_session *s, int row, int col, size_t *len) {
+    yyjson_val *v = cell_value(&s->grid, row, col);
     if (v == nullptr) return hand_out("", 0, len);
-    return hand_out_json(v, len);
+    return hand_out_json(&s->grid, v, len);
 }
 
 }  // extern "C"

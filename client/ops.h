@@ -9,29 +9,31 @@
 namespace tarn {
 
 // Sends the request and, on success, locates the grid in the reply.
-inline int send_and_parse(int32_t method, const char *path, const char *query, const char *body) {
-    if (do_request(method, path, query, body) != 0) return -1;
-    parse_grid();
+inline int send_and_parse(tarn_session *s, int32_t method, const char *path, const char *query,
+                          const char *body) {
+    if (do_request(s, method, path, query, body) != 0) return -1;
+    parse_grid(s);
     return 0;
 }
 
 // Sets "<what>" as the error and returns -1: the argument-check exit.
-inline int reject(const char *message) {
-    set_error(message);
+inline int reject(tarn_session *s, const char *message, int code = TARN_E_ARGUMENT) {
+    set_error(s, code, message);
     return -1;
 }
 
 // A query that did not fit is refused whole: nothing is sent.
-inline int send_and_parse(int32_t method, const char *path, const Query &q, const char *body) {
-    if (q.too_long) return reject("query string too long");
-    return send_and_parse(method, path, q.text, body);
+inline int send_and_parse(tarn_session *s, int32_t method, const char *path, const Query &q,
+                          const char *body) {
+    if (q.too_long) return reject(s, "query string too long");
+    return send_and_parse(s, method, path, q.text, body);
 }
 
 // Sends a body built by json_object and releases it; a body that could not
 // be built sends nothing.
-inline int send_json_and_parse(const char *path, const char *query, char *body) {
-    if (body == nullptr) return reject("out of memory");
-    int rc = send_and_parse(kPost, path, query, body);
+inline int send_json_and_parse(tarn_session *s, const char *path, const char *query, char *body) {
+    if (body == nullptr) return reject(s, "out of memory", TARN_E_NOMEM);
+    int rc = send_and_parse(s, kPost, path, query, body);
     free(body);
     return rc;
 }

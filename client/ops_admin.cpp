@@ -36,37 +36,38 @@ bool known_verb(const char *verb) {
 
 extern "C" {
 
-TARN_API int tarn_client_admin(const char *server, const char *action, const char *db,
-                               const char *extra) {
-    clear_state();
-    if (absent(action)) return reject("action is required");
+TARN_API int tarn_session_admin(tarn_session *s, const char *server, const char *action,
+                                const char *db, const char *extra) {
+    Operation op(s);
+    if (absent(action)) return reject(s, "action is required");
     Query q;
     if (!absent(server)) q_add(&q, "server", server);
     q_add(&q, "action", action);
     if (!absent(db)) q_add(&q, "db", db);
     if (!absent(extra)) q_add(&q, strcmp(action, "history") == 0 ? "job_id" : "extra", extra);
 
-    if (q.too_long) return reject("query string too long");
-    if (do_request(kGet, "/admin", q.text, nullptr) == 0) {
-        parse_grid();
+    if (q.too_long) return reject(s, "query string too long");
+    if (do_request(s, kGet, "/admin", q.text, nullptr) == 0) {
+        parse_grid(s);
         return 0;
     }
     const char *path = fallback_path(action);
     if (path == nullptr) return -1;
-    s_error[0] = '\0';
-    return send_and_parse(kGet, path, q.text, nullptr);
+    set_error(s, TARN_E_NONE, "");
+    return send_and_parse(s, kGet, path, q.text, nullptr);
 }
 
-TARN_API int tarn_client_job_control(const char *server, const char *job_id, const char *verb) {
-    clear_state();
-    if (absent(job_id)) return reject("job_id is required");
+TARN_API int tarn_session_job_control(tarn_session *s, const char *server, const char *job_id,
+                                      const char *verb) {
+    Operation op(s);
+    if (absent(job_id)) return reject(s, "job_id is required");
     if (absent(verb)) verb = "start";
-    if (!known_verb(verb)) return reject("verb must be start|stop|enable|disable|toggle");
+    if (!known_verb(verb)) return reject(s, "verb must be start|stop|enable|disable|toggle");
 
     const JsonMember members[] = {json_text("server", server), json_text("job_id", job_id)};
     char q[64];
     snprintf(q, sizeof q, "action=%s", verb);
-    return send_json_and_parse("/agent", q, json_object(members, 2));
+    return send_json_and_parse(s, "/agent", q, json_object(members, 2));
 }
 
 }  // extern "C"

@@ -7,10 +7,10 @@ using namespace tarn;
 
 extern "C" {
 
-TARN_API int tarn_client_editgrid_load(const char *server, const char *db, const char *schema,
-                                       const char *table, int top) {
-    clear_state();
-    if (absent(table)) return reject("table is required");
+TARN_API int tarn_session_editgrid_load(tarn_session *s, const char *server, const char *db,
+                                        const char *schema, const char *table, int top) {
+    Operation op(s);
+    if (absent(table)) return reject(s, "table is required");
     Query q;
     q_add(&q, "action", "load");
     if (!absent(server)) q_add(&q, "server", server);
@@ -22,13 +22,13 @@ TARN_API int tarn_client_editgrid_load(const char *server, const char *db, const
         snprintf(num, sizeof num, "%d", top);
         q_add(&q, "top", num);
     }
-    return send_and_parse(kGet, "/editgrid", q, nullptr);
+    return send_and_parse(s, kGet, "/editgrid", q, nullptr);
 }
 
-TARN_API int tarn_client_editgrid_apply(const char *apply_json) {
-    clear_state();
-    if (absent(apply_json)) return reject("apply_json is required");
-    return send_and_parse(kPost, "/editgrid", "action=apply", apply_json);
+TARN_API int tarn_session_editgrid_apply(tarn_session *s, const char *apply_json) {
+    Operation op(s);
+    if (absent(apply_json)) return reject(s, "apply_json is required");
+    return send_and_parse(s, kPost, "/editgrid", "action=apply", apply_json);
 }
 
 }  // extern "C"

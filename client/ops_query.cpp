@@ -26,39 +26,40 @@ char *build_query_body(const char *server, const char *db, const char *sql, int 
 
 extern "C" {
 
-TARN_API int tarn_client_tree(const char *server, const char *node_kind, const char *db,
-                              const char *schema, const char *obj) {
-    clear_state();
-    if (absent(node_kind)) return reject("node_kind is required");
+TARN_API int tarn_session_tree(tarn_session *s, const char *server, const char *node_kind,
+                               const char *db, const char *schema, const char *obj) {
+    Operation op(s);
+    if (absent(node_kind)) return reject(s, "node_kind is required");
     Query q;
     if (!absent(server)) q_add(&q, "server", server);
     q_add(&q, "node", node_kind);
     if (!absent(db)) q_add(&q, "db", db);
     if (!absent(schema)) q_add(&q, "schema", schema);
     if (!absent(obj)) q_add(&q, "obj", obj);
-    return send_and_parse(kGet, "/tree", q, nullptr);
+    return send_and_parse(s, kGet, "/tree", q, nullptr);
 }
 
-TARN_API int tarn_client_query(const char *server, const char *db, const char *sql, int max_rows,
-                               int timeout_s, const char *query_token) {
-    clear_state();
-    if (absent(sql)) return reject("sql is required");
-    return send_json_and_parse("/query", nullptr,
+TARN_API int tarn_session_query(tarn_session *s, const char *server, const char *db,
+                                const char *sql, int max_rows, int timeout_s,
+                                const char *query_token) {
+    Operation op(s);
+    if (absent(sql)) return reject(s, "sql is required");
+    return send_json_and_parse(s, "/query", nullptr,
                                build_query_body(server, db, sql, max_rows, timeout_s, query_token));
 }
 
-TARN_API int tarn_client_cancel(const char *server, const char *query_token) {
-    clear_state();
-    if (absent(query_token)) return reject("query_token is required");
+TARN_API int tarn_session_cancel(tarn_session *s, const char *server, const char *query_token) {
+    Operation op(s);
+    if (absent(query_token)) return reject(s, "query_token is required");
     const JsonMember members[] = {json_text("server", server),
                                   json_text("query_token", query_token)};
-    return send_json_and_parse("/query", "action=cancel", json_object(members, 2));
+    return send_json_and_parse(s, "/query", "action=cancel", json_object(members, 2));
 }
 
-TARN_API int tarn_client_cancel_spid(const char *server, int spid) {
-    clear_state();
-    if (spid <= 0) return reject("spid must be > 0");
-    return send_json_and_parse("/query", "action=cancel", spid_body(server, spid));
+TARN_API int tarn_session_cancel_spid(tarn_session *s, const char *server, int spid) {
+    Operation op(s);
+    if (spid <= 0) return reject(s, "spid must be > 0");
+    return send_json_and_parse(s, "/query", "action=cancel", spid_body(server, spid));
 }
 
 }  // extern "C"

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Fails unless the shared library exports only tarn_client_* functions.
+# Fails unless the shared library exports every function the public header
+# declares, and nothing else.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 lib=${1:?shared library}
-syms=$(nm -D --defined-only "$lib" | awk '{print $3}')
-bad=$(printf '%s\n' "$syms" | grep -v '^tarn_client_' || true)
-if [ -n "$bad" ]; then
-  echo "exports: unexpected symbols in $lib:" >&2
-  printf '  %s\n' $bad >&2
+want=$(sed -n 's/^TARN_API .*\b\(tarn_\(client\|session\|result\)_[a-z0-9_]*\)(.*/\1/p' \
+  client/include/tarn_client.h | sort -u)
+have=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort -u)
+[ -n "$want" ] || { echo "exports: no functions found in the header" >&2; exit 1; }
+missing=$(comm -23 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
+extra=$(comm -13 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
+if [ -n "$missing$extra" ]; then
+  [ -z "$missing" ] || echo "exports: $lib lacks: $(tr '\n' ' ' <<<"$missing")" >&2
+  [ -z "$extra" ] || echo "exports: $lib also exports: $(tr '\n' ' ' <<<"$extra")" >&2
   exit 1
 fi
-echo "exports: $(printf '%s\n' "$syms" | wc -l) tarn_client_* functions, nothing else"
+echo "exports: all $(printf '%s\n' "$want" | wc -l) public functions, nothing else"

@@ -7,8 +7,7 @@
 
 namespace tarn {
 
-static_assert(std::atomic<uint64_t>::is_always_lock_free,
-              "abort must stay async-signal-safe");
+static_assert(std::atomic<uint64_t>::is_always_lock_free, "abort must stay async-signal-safe");
 
 Abort::Abort() {
 #if !defined(_WIN32)

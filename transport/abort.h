@@ -36,7 +36,9 @@ public:
     void set_breaker(void (*fn)(void *), void *arg);
 #else
     // Readable once request() was called; a backend adds it to its poll.
-    int wake_fd() const { return fds_[0]; }
+    int wake_fd() const {
+        return fds_[0];
+    }
     // Empties the wake pipe after a wake-up.
     void drain();
 #endif

@@ -11,9 +11,9 @@ void Clock::begin_operation() {
 }
 
 long Clock::remaining_ms() const {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ -
-                                                             std::chrono::steady_clock::now())
-                    .count();
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now())
+            .count();
     return left > 0 ? static_cast<long>(left) : 0;
 }
 

@@ -35,5 +35,4 @@ bool parse(const char *text, Policy *out);
 // SubjectPublicKeyInfo, into out (at least kPinLen + 1 bytes).
 void format_pin(const unsigned char digest[32], char *out);
 
-
 }  // namespace tarn::tls

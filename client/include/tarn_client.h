@@ -1,16 +1,26 @@
 /*
- * tarn_client.h: flat C interface of the tarn client library.
+ * tarn_client.h: C interface of the tarn client library.
  *
  * One call sends one HTTP request to the management service (the admin
  * views may send a second on their fallback path), keeps the reply text and
  * locates a result grid (`rows`, optional `columns`) in it.
  *
- * Model: one process-wide client state, one caller and one request at a
- * time, nothing synchronised. Every operation returns 0 on success and -1 on
- * failure; on failure tarn_client_last_error() says why. Text arguments are
- * NUL-terminated UTF-8, borrowed for the call only; a text argument that is
- * NULL or "" counts as absent. Texts returned by the library belong to it
- * and stay valid until the next operation or tarn_client_cleanup().
+ * A session (tarn_session_new) owns everything a client has: settings, the
+ * connection, the last reply and its error. The tarn_client_* functions are
+ * the same operations on one default session of the process.
+ *
+ * Threads: a session is used by one thread at a time, tarn_session_abort
+ * excepted (any thread, or a signal handler); different sessions run on
+ * different threads at once; a tarn_result is immutable and readable from
+ * any thread. The tarn_client_* functions share the default session and so
+ * stay single-threaded.
+ *
+ * Every operation returns 0 on success and -1 on failure; on failure
+ * tarn_session_last_error() says why and tarn_session_error_code() gives a
+ * TARN_E_* code. Text arguments are NUL-terminated UTF-8, borrowed for the
+ * call only; a text argument that is NULL or "" counts as absent. Texts
+ * returned for a session belong to it and stay valid until its next
+ * operation, tarn_session_free() or (default session) tarn_client_cleanup().
  */
 #ifndef TARN_CLIENT_H
 #define TARN_CLIENT_H
@@ -34,6 +44,12 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/** A client session: its settings, connection, last reply and error. */
+typedef struct tarn_session tarn_session;
+
+/** A reply taken from a session: immutable, owned by the caller. */
+typedef struct tarn_result tarn_result;
 
 /* ==================================================================== */
 /* Transport table                                                       */
@@ -289,6 +305,161 @@ TARN_API int tarn_client_admin(const char *server, const char *action, const cha
 /** POST /agent?action=<verb>; `job_id` required, `verb` one of start, stop,
     enable, disable, toggle (absent means start). */
 TARN_API int tarn_client_job_control(const char *server, const char *job_id, const char *verb);
+
+/* ==================================================================== */
+/* Error codes                                                           */
+/* ==================================================================== */
+
+/* What the last operation's failure was, beside its text. */
+#define TARN_E_NONE 0        /* success */
+#define TARN_E_ARGUMENT 1    /* a required argument missing or out of range */
+#define TARN_E_SETTINGS 2    /* a setting too long, an invalid URL or policy */
+#define TARN_E_TRANSPORT 3   /* no reply: connection, send or receive failed */
+#define TARN_E_TIMEOUT 4     /* the time limit ended the operation */
+#define TARN_E_CERTIFICATE 5 /* the TLS policy refused the server */
+#define TARN_E_HTTP 6        /* the service answered with a status outside 2xx */
+#define TARN_E_ABORTED 7     /* tarn_session_abort ended the operation */
+#define TARN_E_NOMEM 8       /* out of memory */
+
+/** The default session's error code: a TARN_E_* value. */
+TARN_API int tarn_client_error_code(void);
+
+/* ==================================================================== */
+/* Sessions                                                              */
+/* ==================================================================== */
+
+/** A new session with default settings; NULL when out of memory. */
+TARN_API tarn_session *tarn_session_new(void);
+
+/** Closes the session's connection and frees all it owns. NULL allowed. */
+TARN_API void tarn_session_free(tarn_session *s);
+
+/** Ends the session's operation in flight within 100 ms; it fails with
+    "aborted" and TARN_E_ABORTED. Callable from any thread and from a signal
+    handler (async-signal-safe outside Windows). With nothing in flight the
+    abort is dropped: it never touches the next operation. A caller-installed
+    transport table is not interrupted; its result is then discarded. */
+TARN_API void tarn_session_abort(tarn_session *s);
+
+/** The session's error code: a TARN_E_* value, TARN_E_NONE after success. */
+TARN_API int tarn_session_error_code(const tarn_session *s);
+
+/* Each function below is its tarn_client_* namesake on session s: the same
+   arguments after s, the same contract on that session's state alone. */
+
+/* Settings */
+TARN_API void tarn_session_set_host(tarn_session *s, const char *url);
+TARN_API void tarn_session_set_password(tarn_session *s, const char *pwd);
+TARN_API void tarn_session_set_jwt(tarn_session *s, const char *jwt);
+TARN_API void tarn_session_set_io(tarn_session *s, const tarn_client_io *io);
+TARN_API int32_t tarn_session_set_tls(tarn_session *s, const char *policy);
+TARN_API int32_t tarn_session_tls_pin(tarn_session *s);
+TARN_API void tarn_session_set_keepalive(tarn_session *s, int32_t on);
+/** The built-in backend bound to session s; valid while s lives. */
+TARN_API const tarn_client_io *tarn_session_default_io(tarn_session *s);
+TARN_API int32_t tarn_session_set_max_time(tarn_session *s, int32_t seconds);
+TARN_API void tarn_session_set_trace(tarn_session *s, tarn_client_trace_fn fn, void *user_data);
+
+/* Last reply, error and grid */
+TARN_API const char *tarn_session_result(tarn_session *s);
+TARN_API const char *tarn_session_last_error(tarn_session *s);
+TARN_API int32_t tarn_session_http_status(tarn_session *s);
+TARN_API int tarn_session_row_count(tarn_session *s);
+TARN_API int tarn_session_col_count(tarn_session *s);
+TARN_API const char *tarn_session_cell(tarn_session *s, int row, int col);
+TARN_API const char *tarn_session_col_name(tarn_session *s, int col);
+TARN_API int tarn_session_cell_kind(tarn_session *s, int row, int col);
+TARN_API const char *tarn_session_cell_text(tarn_session *s, int row, int col, size_t *len);
+TARN_API const char *tarn_session_cell_json(tarn_session *s, int row, int col, size_t *len);
+
+/* Operations */
+TARN_API int tarn_session_ping(tarn_session *s);
+TARN_API int tarn_session_list_connections(tarn_session *s);
+TARN_API int tarn_session_save_connection(tarn_session *s, const char *profile_json);
+TARN_API int tarn_session_delete_connection(tarn_session *s, const char *id);
+TARN_API int tarn_session_test_connection(tarn_session *s, const char *profile_json);
+TARN_API int tarn_session_tree(tarn_session *s, const char *server, const char *node_kind,
+                               const char *db, const char *schema, const char *obj);
+TARN_API int tarn_session_query(tarn_session *s, const char *server, const char *db,
+                                const char *sql, int max_rows, int timeout_s,
+                                const char *query_token);
+TARN_API int tarn_session_cancel(tarn_session *s, const char *server, const char *query_token);
+TARN_API int tarn_session_cancel_spid(tarn_session *s, const char *server, int spid);
+TARN_API int tarn_session_editgrid_load(tarn_session *s, const char *server, const char *db,
+                                        const char *schema, const char *table, int top);
+TARN_API int tarn_session_editgrid_apply(tarn_session *s, const char *apply_json);
+TARN_API int tarn_session_script(tarn_session *s, const char *server, const char *action,
+                                 const char *kind, const char *db, const char *schema,
+                                 const char *obj);
+TARN_API int tarn_session_activity(tarn_session *s, const char *server, const char *action);
+TARN_API int tarn_session_activity_kill(tarn_session *s, const char *server, int spid);
+TARN_API int tarn_session_storage(tarn_session *s, const char *server, const char *action,
+                                  const char *db);
+TARN_API int tarn_session_storage_post(tarn_session *s, const char *action, const char *json_body);
+TARN_API int tarn_session_admin(tarn_session *s, const char *server, const char *action,
+                                const char *db, const char *extra);
+TARN_API int tarn_session_job_control(tarn_session *s, const char *server, const char *job_id,
+                                      const char *verb);
+
+/* ==================================================================== */
+/* Results that outlive the next operation                               */
+/* ==================================================================== */
+
+/**
+ * Hands the session's last successful reply and its grid to the caller,
+ * or returns NULL when there is none (after a failure, or taken already)
+ * or when out of memory. The session then holds no reply, as after a
+ * failure. Free the result with tarn_result_free.
+ *
+ * A result reads every cell whole and as the reply wrote it: a number's
+ * text is its token in the reply, byte for byte. Object rows are looked up
+ * by column name; by member position only where the member's key names no
+ * column. Texts it returns stay valid as long as the result. Reading a
+ * cell of a wide row costs time linear in the row's width.
+ */
+TARN_API tarn_result *tarn_session_take_result(tarn_session *s);
+
+/** Frees a result and every text it handed out. NULL allowed. */
+TARN_API void tarn_result_free(tarn_result *r);
+
+/** The reply text, up to its first NUL byte. Never NULL. */
+TARN_API const char *tarn_result_text(const tarn_result *r);
+
+/** HTTP status of the exchange the reply came with. */
+TARN_API int32_t tarn_result_http_status(const tarn_result *r);
+
+/** Result sets in the reply: 1 for a top-level grid, one per result with
+    `rows` in a batched reply, 0 without a grid. */
+TARN_API int tarn_result_set_count(const tarn_result *r);
+
+/** Makes the grid readers read set i (from 0). Returns 0, or -1 leaving the
+    selection as it was when i is out of range. Initially the set the
+    tarn_client_* readers locate (the last of a batched reply) is selected.
+    Do not call it while another thread reads the same result. */
+TARN_API int tarn_result_select_set(tarn_result *r, int i);
+
+/** 1 when the selected set says `"truncated": true`, else 0. */
+TARN_API int tarn_result_truncated(const tarn_result *r);
+
+/** Rows of the selected set, or -1 without a grid. */
+TARN_API int tarn_result_row_count(const tarn_result *r);
+
+/** Columns of the selected set: its `columns` entries when there are any,
+    else the size of its first row; -1 without a grid. */
+TARN_API int tarn_result_col_count(const tarn_result *r);
+
+/** Name of column col, as tarn_client_col_name finds it; "" when none.
+    Never NULL. */
+TARN_API const char *tarn_result_col_name(const tarn_result *r, int col);
+
+/** JSON kind of cell (row, col) of the selected set, a TARN_CELL_* value. */
+TARN_API int tarn_result_cell_kind(const tarn_result *r, int row, int col);
+
+/** Text of cell (row, col) of the selected set, never cut: strings whole
+    (NUL bytes included), numbers as their token in the reply, "true" or
+    "false", arrays and objects as compact JSON, "" for null or absent.
+    *len (when len is not NULL) gets its length. Never NULL. */
+TARN_API const char *tarn_result_cell_text(const tarn_result *r, int row, int col, size_t *len);
 
 #ifdef __cplusplus
 }

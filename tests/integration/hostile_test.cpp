@@ -9,7 +9,7 @@
 #include "support/hostile_cases.h"
 #include "support/hostile_server.h"
 #include "support/test_server.h"
-#include "transport/backends.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ TEST_P(Hostile, EndsWithItsDocumentedOutcome) {
     }
     url += "/loop";
 
-    const tarn_client_io &io = tarn::drumvale_io_curl;
+    const tarn_client_io &io = *tarn_client_default_io();
     char *body = nullptr;
     char *error = nullptr;
     int32_t status = -1;

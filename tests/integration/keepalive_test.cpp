@@ -10,7 +10,7 @@
 
 #include "support/test_server.h"
 #include "tarn_client.h"
-#include "transport/keepalive.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ protected:
         tarn_client_set_keepalive(0);
         tarn_client_cleanup();
         tarn_client_set_host(nullptr);
-        tarn::keepalive::idle_seconds = 30;
+        tarn::backend::idle_seconds = 30;
     }
     static int query() { return tarn_client_query("s", "d", "select 1", 0, 0, nullptr); }
 
@@ -84,7 +84,7 @@ TEST_P(KeepAlive, ClosedOrIdleConnectionsAreReplaced) {
         TestServer fresh{GetParam()};
         fresh.close_idle_after(c.idle_close_ms);
         tarn_client_set_host(fresh.url().c_str());
-        tarn::keepalive::idle_seconds = c.idle_seconds;
+        tarn::backend::idle_seconds = c.idle_seconds;
         ASSERT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
         std::this_thread::sleep_for(std::chrono::milliseconds(c.pause_ms));
         if (c.second != nullptr) fresh.queue(*c.second);

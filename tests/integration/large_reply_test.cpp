@@ -63,12 +63,12 @@ TEST(LargeReply, TextGridAndBufferAreThoseOfTheBytesReceived) {
             EXPECT_TRUE(tarn_client_result() == c.text);  // reading cells changes nothing
         }
         if (c.cap != 0) {
-            EXPECT_EQ(tarn::s_result_cap, c.cap);
+            EXPECT_EQ(tarn::flat()->result_cap, c.cap);
         }
     }
     tarn_client_cleanup();
     tarn_client_set_host(nullptr);
-    EXPECT_EQ(tarn::s_result, nullptr);
+    EXPECT_EQ(tarn::flat()->result, nullptr);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "client/state.h"
 #include "support/test_server.h"
 #include "tarn_client.h"
-#include "transport/backends.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ using tarn_test::Reply;
 using tarn_test::Request;
 using tarn_test::TestServer;
 
-const tarn_client_io &io = tarn::drumvale_io_curl;
+const tarn_client_io &io = *tarn_client_default_io();
 
 struct Outcome {
     int32_t rc = -99;

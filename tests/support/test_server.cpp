@@ -284,6 +284,39 @@ size_t Request::header_count(const std::string &name) const {
     return n;
 }
 
+namespace {
+
+std::string json_text(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string echo_body(const Request &req) {
+    return R"({"columns":["target","password","token","body"],"rows":[[)" + json_text(req.target) +
+           "," + json_text(req.header("X-Bot-Password")) + "," +
+           json_text(req.header("Authorization")) + "," + json_text(req.body) + "]]}";
+}
+
+}  // namespace
+
+Reply echo() {
+    Reply r;
+    r.echo = true;
+    return r;
+}
+
 Reply redirect(const std::string &location, int status) {
     Reply r;
     r.status = status;
@@ -420,6 +453,7 @@ void TestServer::Impl::serve(int fd, int id) {
                     reply = fallback;
                 }
             }
+            if (reply.echo) reply.body = echo_body(req);
             if (!answer(conn, reply, iequals(req.header("Connection"), "close"))) break;
         }
     }

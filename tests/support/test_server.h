@@ -52,7 +52,13 @@ struct Reply {
     int delay_ms = 0;  // wait before answering; -1: until the server stops
     int pace_ms = 0;   // send the reply one byte at a time, this far apart
     int stall_ms = 0;  // hold the connection after answering; -1: until stop
+    // Answer 200 with a grid echoing the request: one row of its target,
+    // password header, authorization header and body.
+    bool echo = false;
 };
+
+// A reply that echoes each request (see Reply::echo).
+Reply echo();
 
 // A redirect to location with an empty body.
 Reply redirect(const std::string &location, int status = 302);

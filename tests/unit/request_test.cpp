@@ -21,8 +21,8 @@ constexpr const char *kJson = "Content-Type: application/json";
 class RequestTest : public ClientTest {
 protected:
     int get(const char *query = nullptr) {
-        tarn::clear_state();
-        return tarn::do_request(tarn::kGet, "/p", query, nullptr);
+        tarn::clear_state(tarn::flat());
+        return tarn::do_request(tarn::flat(), tarn::kGet, "/p", query, nullptr);
     }
 };
 
@@ -71,7 +71,7 @@ TEST_F(RequestTest, QueryAndUrlAreNeverCut) {
     EXPECT_STREQ(tarn_client_last_error(), "query string too long");
 
     std::string path = "/" + std::string(5000, 'x');
-    EXPECT_EQ(tarn::do_request(tarn::kGet, path.c_str(), "a=1", nullptr), -1);
+    EXPECT_EQ(tarn::do_request(tarn::flat(), tarn::kGet, path.c_str(), "a=1", nullptr), -1);
     EXPECT_STREQ(tarn_client_last_error(), "url too long");
     EXPECT_TRUE(io_.calls().empty());
 }
@@ -98,7 +98,7 @@ TEST_F(RequestTest, HeaderBlockLinesAndOrder) {
     for (const auto &c : cases) {
         tarn_client_set_password(c.pwd);
         tarn_client_set_jwt(c.jwt);
-        ASSERT_EQ(tarn::do_request(c.method, "/p", nullptr, c.body), 0);
+        ASSERT_EQ(tarn::do_request(tarn::flat(), c.method, "/p", nullptr, c.body), 0);
         const auto &call = io_.last();
         EXPECT_EQ(call.method, c.method == tarn::kGet ? "GET" : "POST");
         EXPECT_EQ(call.has_headers, c.headers != nullptr) << call.headers;
@@ -127,7 +127,7 @@ TEST_F(RequestTest, TokenIsPlacedWhole) {
         std::string jwt(c.jwt_len, 'j');
         tarn_client_set_password(c.pwd);
         tarn_client_set_jwt(jwt.c_str());
-        ASSERT_EQ(tarn::do_request(tarn::kPost, "/p", nullptr, c.body), 0);
+        ASSERT_EQ(tarn::do_request(tarn::flat(), tarn::kPost, "/p", nullptr, c.body), 0);
         std::string want;
         if (c.body != nullptr) want = kJson;
         if (c.pwd[0] != '\0')
@@ -291,7 +291,7 @@ TEST_F(RequestTest, TableWithoutGetOrPostSendsNothing) {
         EXPECT_STREQ(tarn_client_last_error(), "no IO backend installed (call tarn_client_set_io)");
         EXPECT_EQ(tarn_client_save_connection("{}"), -1);
         EXPECT_STREQ(tarn_client_last_error(), "no IO backend installed (call tarn_client_set_io)");
-        EXPECT_EQ(tarn::s_io, &table);
+        EXPECT_EQ(tarn::flat()->io, &table);
     }
     EXPECT_EQ(calls, 0);
     io_.install();

@@ -10,7 +10,7 @@
 #include "support/client_test.h"
 #include "support/fake_io.h"
 #include "support/heap_hooks.h"
-#include "transport/backends.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -28,9 +28,9 @@ protected:
 
 // Forgets the result buffer, as at process start.
 void forget_result_buffer() {
-    free(tarn::s_result);
-    tarn::s_result = nullptr;
-    tarn::s_result_cap = 0;
+    free(tarn::flat()->result);
+    tarn::flat()->result = nullptr;
+    tarn::flat()->result_cap = 0;
 }
 
 using tarn_test::refuse_realloc;
@@ -122,9 +122,9 @@ TEST_F(StateTest, PasswordAndTokenAreClearedByNullOrEmpty) {
 TEST_F(StateTest, InitResetsNothing) {
     io_.push(reply(200, R"({"rows":[[1]]})"));
     ASSERT_EQ(tarn_client_ping(), 0);
-    const tarn_client_io *installed = tarn::s_io;
+    const tarn_client_io *installed = tarn::flat()->io;
     EXPECT_EQ(tarn_client_init(), 0);
-    EXPECT_EQ(tarn::s_io, installed);
+    EXPECT_EQ(tarn::flat()->io, installed);
     EXPECT_STREQ(tarn_client_result(), R"({"rows":[[1]]})");
     EXPECT_EQ(tarn_client_row_count(), 1);
     EXPECT_EQ(ping_url(), "http://h/ping");
@@ -135,16 +135,16 @@ TEST_F(StateTest, CleanupEmptiesTextsAndKeepsSettings) {
     tarn_client_set_jwt("tok");
     io_.push(reply(200, R"({"rows":[[1]]})"));
     ASSERT_EQ(tarn_client_ping(), 0);
-    ASSERT_NE(tarn::s_result, nullptr);
+    ASSERT_NE(tarn::flat()->result, nullptr);
 
     // The result buffer is given back, not kept for the next reply.
     tarn_client_cleanup();
     EXPECT_STREQ(tarn_client_result(), "");
     EXPECT_STREQ(tarn_client_last_error(), "");
     EXPECT_EQ(tarn_client_row_count(), -1);
-    EXPECT_EQ(tarn::s_io, nullptr);
-    EXPECT_EQ(tarn::s_result, nullptr);
-    EXPECT_EQ(tarn::s_result_cap, 0U);
+    EXPECT_EQ(tarn::flat()->io, nullptr);
+    EXPECT_EQ(tarn::flat()->result, nullptr);
+    EXPECT_EQ(tarn::flat()->result_cap, 0U);
 
     io_.install();
     io_.push(tarn_test::failure("refused"));
@@ -163,12 +163,12 @@ TEST_F(StateTest, NextRequestAfterCleanupInstallsTheDefaultBackend) {
     // Port 1 on the loopback refuses at once, whatever the default does.
     tarn_client_set_host("http://127.0.0.1:1");
     EXPECT_EQ(tarn_client_ping(), -1);
-    EXPECT_EQ(tarn::s_io, tarn::default_io());
+    EXPECT_EQ(tarn::flat()->io, nullptr);  // the built-in backend
     EXPECT_STRNE(tarn_client_last_error(), "");
     EXPECT_EQ(io_.calls().size(), 0U);
 
     tarn_client_set_io(nullptr);
-    EXPECT_EQ(tarn::s_io, nullptr);
+    EXPECT_EQ(tarn::flat()->io, nullptr);
 }
 
 TEST_F(StateTest, ResultBufferGrowsToTheReplyWithA64KiBFloor) {
@@ -187,11 +187,11 @@ TEST_F(StateTest, ResultBufferGrowsToTheReplyWithA64KiBFloor) {
         io_.push(reply(200, s.body));
         ASSERT_EQ(tarn_client_ping(), 0);
         EXPECT_EQ(tarn_client_result(), s.body);
-        EXPECT_EQ(tarn::s_result_cap, s.cap) << s.body.size();
+        EXPECT_EQ(tarn::flat()->result_cap, s.cap) << s.body.size();
         if (s.body.size() == 10 && previous != nullptr) {
-            EXPECT_EQ(tarn::s_result, previous);
+            EXPECT_EQ(tarn::flat()->result, previous);
         }
-        previous = tarn::s_result;
+        previous = tarn::flat()->result;
     }
 }
 
@@ -202,20 +202,20 @@ TEST_F(StateTest, GrowthFailureKeepsTheOldBuffer) {
         io_.push(reply(200, "0123456789"));
         EXPECT_EQ(tarn_client_ping(), -1);
         EXPECT_STREQ(tarn_client_last_error(), "out of memory");
-        EXPECT_EQ(tarn::s_result, nullptr);
-        EXPECT_EQ(tarn::s_result_cap, 0U);
+        EXPECT_EQ(tarn::flat()->result, nullptr);
+        EXPECT_EQ(tarn::flat()->result_cap, 0U);
         EXPECT_STREQ(tarn_client_result(), "");
     }
     io_.push(reply(200, "0123456789"));
     ASSERT_EQ(tarn_client_ping(), 0);
-    const char *buffer = tarn::s_result;
+    const char *buffer = tarn::flat()->result;
     {
         tarn_test::HeapHooks guard(nullptr, refuse_realloc);
         io_.push(reply(200, std::string(100000, 'y')));
         EXPECT_EQ(tarn_client_ping(), -1);
         EXPECT_STREQ(tarn_client_last_error(), "out of memory");
-        EXPECT_EQ(tarn::s_result, buffer);
-        EXPECT_EQ(tarn::s_result_cap, 65536U);
+        EXPECT_EQ(tarn::flat()->result, buffer);
+        EXPECT_EQ(tarn::flat()->result_cap, 65536U);
         EXPECT_STREQ(tarn_client_result(), "");
         EXPECT_EQ(tarn_client_row_count(), -1);
     }
@@ -223,12 +223,12 @@ TEST_F(StateTest, GrowthFailureKeepsTheOldBuffer) {
 }
 
 TEST_F(StateTest, SuccessWithoutABodyEmptiesTheResult) {
-    ASSERT_EQ(tarn::do_request(tarn::kGet, "/p", nullptr, nullptr), 0);  // "{}"
+    ASSERT_EQ(tarn::do_request(tarn::flat(), tarn::kGet, "/p", nullptr, nullptr), 0);  // "{}"
     EXPECT_STREQ(tarn_client_result(), "{}");
     tarn_test::Outcome none = reply(204, "");
     none.has_body = false;
     io_.push(none);
-    EXPECT_EQ(tarn::do_request(tarn::kGet, "/p", nullptr, nullptr), 0);
+    EXPECT_EQ(tarn::do_request(tarn::flat(), tarn::kGet, "/p", nullptr, nullptr), 0);
     EXPECT_STREQ(tarn_client_result(), "");
     EXPECT_STREQ(tarn_client_last_error(), "");
 }

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "transport/backends.h"
+#include "transport/backend.h"
 
 namespace tarn_win_test {
 namespace {
 
-const tarn_client_io &io = tarn::drumvale_io_winhttp;
+const tarn_client_io &io = *tarn_client_default_io();
 
 // Slots must reset every out value, so each starts out as garbage.
 struct Outs {

@@ -12,7 +12,7 @@
 #include "backend_calls.h"
 #include "support/hostile_cases.h"
 #include "support/hostile_server.h"
-#include "transport/backends.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST_P(WinHttpHostile, EndsWithItsDocumentedOutcome) {
     const tarn_test::HostileOutcome &want =
         c.wine.has_value() && tarn_win_test::under_wine() ? *c.wine : c.want;
 
-    const tarn_client_io &io = tarn::drumvale_io_winhttp;
+    const tarn_client_io &io = *tarn_client_default_io();
     char *body = nullptr;
     char *error = nullptr;
     int32_t status = -1;

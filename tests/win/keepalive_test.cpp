@@ -12,7 +12,7 @@
 #include "backend_calls.h"
 #include "loopback_server.h"
 #include "tarn_client.h"
-#include "transport/keepalive.h"
+#include "transport/backend.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
         tarn_client_set_keepalive(0);
         tarn_client_cleanup();
         tarn_client_set_host(nullptr);
-        tarn::keepalive::idle_seconds = 30;
+        tarn::backend::idle_seconds = 30;
     }
 };
 
@@ -85,7 +85,7 @@ TEST_F(WinKeepAlive, ClosedOrIdleConnectionsAreReplaced) {
         }};
         server.keep_connections(c.idle_close_ms);
         tarn_client_set_host(server.url("").c_str());
-        tarn::keepalive::idle_seconds = c.idle_seconds;
+        tarn::backend::idle_seconds = c.idle_seconds;
         ASSERT_EQ(tarn_client_ping(), 0) << tarn_client_last_error();
         Sleep(static_cast<DWORD>(c.pause_ms));
         EXPECT_EQ(tarn_client_ping(), c.rc) << tarn_client_last_error();

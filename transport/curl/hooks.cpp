@@ -76,7 +76,7 @@ void trace_failure(const trace::Sink &sink, CURLcode code, const char *errbuf, b
         sink.line(trace::kInfo, "no data moved within the idle limit");
     else
         sink.linef(trace::kInfo, "libcurl error %d: %s", static_cast<int>(code),
-                     errbuf[0] != '\0' ? errbuf : curl_easy_strerror(code));
+                   errbuf[0] != '\0' ? errbuf : curl_easy_strerror(code));
 }
 
 }  // namespace tarn::curl_hooks
