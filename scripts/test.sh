@@ -41,6 +41,13 @@ ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+step "thread sanitizer"
+# The loopback suites, sessions on many threads among them.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_TSAN=ON -DTARN_WERROR=ON \
+  -DTARN_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target tarn_transport_tests
+TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 build-tsan/tests/tarn_transport_tests
+
 step memcheck
 bash scripts/memcheck.sh build
 
