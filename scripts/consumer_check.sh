@@ -135,6 +135,13 @@ tables=$(python3 examples/python/list_tables.py "$url" "$prefix/lib/libtarn-clie
 [ "$(sort <<<"$tables" | tr '\n' ' ')" = "customers order_lines orders products " ] ||
   fail "the Python example listed: $tables"
 echo "python: $(tr '\n' ' ' <<<"$tables")"
+# A query that would count for minutes, cancelled from the same program.
+long_sql="with recursive n(i) as (select 1 union all select i + 1 from n) select count(*) from n"
+started=$(date +%s)
+"$tmp/pc/cancel_query" "$url" local shop "$long_sql" 1 >"$tmp/out" ||
+  fail "cancel_query did not see its query cancelled: $(cat "$tmp/out")"
+[ $(($(date +%s) - started)) -lt 15 ] || fail "cancel_query took over 15 s"
+echo "cancel: $(cat "$tmp/out")"
 
 step debian packages
 deb_build=${TARN_DEB_BUILD:-build-deb}
