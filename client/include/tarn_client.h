@@ -195,7 +195,9 @@ TARN_API int tarn_client_col_count(void);
 
 /**
  * Text of one cell, rows and columns counted from 0. Object rows are looked
- * up by column name, then by member position. Out-of-range indices give "".
+ * up by column name, then by member position where the member's key names
+ * no column (a row lacking a key never shows another column's value in its
+ * place). Out-of-range indices give "".
  * Never NULL; the buffer (at most 8191 bytes) is shared and overwritten by
  * the next call. Reading every cell of a grid, or of one wide row, costs time
  * linear in its size.
