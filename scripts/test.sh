@@ -10,13 +10,15 @@ jobs=$(nproc)
 step() { printf '\n== %s\n' "$*"; }
 
 step setup
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 
 step format
 bash scripts/lint.sh format
 
 step build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON >/dev/null
+# Tests and benchmarks named: scripts/run.sh may have made build/ without them.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON \
+  -DTARN_BUILD_TESTS=ON -DTARN_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
 
 step tidy
