@@ -25,7 +25,7 @@ runs=${RUNS:-20}
 
 for tool in hyperfine curl jq /usr/bin/time awk; do
   command -v "$tool" >/dev/null || {
-    echo "bench: $tool is missing; run scripts/setup.sh" >&2
+    echo "bench: $tool is missing; run scripts/setup.sh --test" >&2
     exit 2
   }
 done
