@@ -3,8 +3,8 @@
 # shared library), tarn-demo-service (the demo service) and
 # libtarn-client-dev (header, link to the shared library,
 # pkg-config file, CMake package; the static library too when yyjson is a
-# system package), in a build of their own: -O2 with debug information, as
-# Debian builds, stripped by CPack.
+# system package), in a build of their own: -O2 with debug information and
+# Debian's hardening flags, as Debian builds, stripped by CPack.
 #
 # The packages depend only on what this release itself offers: yyjson is
 # taken from the system only when the installed libyyjson-dev is this
@@ -44,7 +44,13 @@ else
   echo "package_deb: yyjson from libyyjson-dev $installed"
 fi
 
+# Debian's hardening flags (fortify, stack protector, relro, bindnow), as
+# its own packages are built; CMake reads no CPPFLAGS, so they go in here.
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" \
   -DTARN_PACKAGE_DEB=ON -DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF \
   -DTARN_YYJSON_SOURCE_DIR="$yyjson_source" >/dev/null
 cmake --build "$build" -j"$(nproc)"
