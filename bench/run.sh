@@ -30,7 +30,7 @@ base_ref=${BASE_REF:-6a07dfd}
 
 for tool in hyperfine curl jq /usr/bin/time awk; do
   command -v "$tool" >/dev/null || {
-    echo "bench: $tool is missing; run scripts/setup.sh" >&2
+    echo "bench: $tool is missing; run scripts/setup.sh --test" >&2
     exit 2
   }
 done

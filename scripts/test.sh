@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: lint, the native suites, the same
+# Sets up, builds and runs every test: lint, the native suites, the installed
+# tree and the Debian packages as their users get them, the same
 # suites under AddressSanitizer and UndefinedBehaviorSanitizer, under
 # valgrind's memcheck, a minute of fuzzing per target, and the Windows
 # build under Wine.
@@ -10,13 +11,15 @@ jobs=$(nproc)
 step() { printf '\n== %s\n' "$*"; }
 
 step setup
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 
 step format
 bash scripts/lint.sh format
 
 step build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON >/dev/null
+# Tests and benchmarks named: scripts/run.sh may have made build/ without them.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON \
+  -DTARN_BUILD_TESTS=ON -DTARN_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
 
 step tidy
@@ -33,6 +36,9 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 step consumer
 bash scripts/consumer_check.sh
+
+step "debian packages"
+bash scripts/deb_check.sh
 
 step sanitizers
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=ON -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
