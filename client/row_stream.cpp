@@ -72,6 +72,44 @@ inline bool is(unsigned char c, uint8_t what) {
     return (kClass.c[c] & what) != 0;
 }
 
+// The first byte from p on that ends a run of plain string bytes: '"', '\\'
+// or a control byte; end when there is none. Eight bytes at a time.
+const char *plain_run(const char *p, const char *end) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+        uint64_t v = 0;
+        memcpy(&v, p, 8);
+        uint64_t quote = v ^ (kOnes * '"');
+        uint64_t slash = v ^ (kOnes * '\\');
+        uint64_t hits =
+            ((quote - kOnes) & ~quote) | ((slash - kOnes) & ~slash) | ((v - kOnes * 0x20) & ~v);
+        hits &= kHighs;
+        // Bytes are loaded little-endian: the lowest hit is the first (a
+        // borrow only runs on from a hit, into later bytes).
+        if (hits != 0) return p + (__builtin_ctzll(hits) >> 3);
+        p += 8;
+    }
+    while (p < end && !is(static_cast<unsigned char>(*p), kStringStop)) ++p;
+    return p;
+}
+
+// The first byte from p on that is no digit, or end.
+const char *digit_run(const char *p, const char *end) {
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+        uint64_t v = 0;
+        memcpy(&v, p, 8);
+        uint64_t x = v - kOnes * '0';  // a digit byte becomes 0 to 9
+        uint64_t other = ((x + kOnes * 0x76) | x) & kHighs;
+        if (other != 0) return p + (__builtin_ctzll(other) >> 3);
+        p += 8;
+    }
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10) ++p;
+    return p;
+}
+
 int hex_value(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -296,6 +334,23 @@ struct RowStream::Impl {
     // ---- the scanner ----
 
     void run(const char *p, const char *end);
+    const char *fast_rows(const char *p, const char *end);
+    // text has at least 16 readable bytes when `roomy`.
+    bool fast_cell(int kind, const char *text, size_t n, bool roomy) {
+        size_t off = arena.size;
+        if ((arena.cap - off < n + 17 && !arena.reserve(n + 17)) ||
+            (entries.size == entries.cap && !entries.reserve(1)))
+            return oom();
+        char *to = arena.data + off;
+        if (n <= 16 && roomy)
+            memcpy(to, text, 16);  // a fixed size compiles to two moves
+        else
+            memcpy(to, text, n);
+        to[n] = '\0';
+        arena.size = off + n + 1;
+        entries.data[entries.size++] = {kind, 0, 0, off, n};
+        return true;
+    }
     const char *string_body(const char *p, const char *end);
     const char *escape(const char *p, const char *end);
     bool code_unit(uint32_t u);
@@ -697,6 +752,14 @@ void RowStream::Impl::run(const char *p, const char *end) {
             case kHalted:
                 return;
             default:
+                if (deep.size == 0 && frames.size != 0 && state != kKey && state != kFirstKey &&
+                    state != kColon && state != kDone) {
+                    Role role = frames.data[frames.size - 1].role;
+                    if (role == kRows || role == kRowArr) {
+                        p = fast_rows(p, end);
+                        if (p == nullptr || p == end) return;
+                    }
+                }
                 break;
         }
         auto c = static_cast<unsigned char>(*p);
@@ -773,6 +836,119 @@ void RowStream::Impl::run(const char *p, const char *end) {
     }
 }
 
+// Array rows of plain cells, the bulk of an export, read without the token
+// machine: where the code is says what is due. Anything else (a token the
+// feed cuts, an escape, a container, an error) is left to the machine at the
+// token where it starts, with the state that token needs.
+const char *RowStream::Impl::fast_rows(const char *p, const char *end) {
+    auto digit = [](char ch) { return static_cast<unsigned char>(ch - '0') < 10; };
+    auto skip_ws = [&] {
+        while (p < end && static_cast<unsigned char>(*p) <= ' ' &&
+               is(static_cast<unsigned char>(*p), kWs))
+            ++p;
+    };
+    auto enter_row = [&] {
+        entries.size = 0;
+        arena.size = 0;
+        row_kind = kArrayRow;
+        return frames.push({kRowArr, false, tSkip, false}) || oom();
+    };
+    bool first = state == kFirstValue;
+    if (frames.data[frames.size - 1].role == kRows) {
+        skip_ws();
+        if (state == kAfter) {
+            if (p == end || *p != ',') return p;
+            ++p;
+            state = kValue;
+            skip_ws();
+        }
+        if (p == end || *p != '[') return p;
+        ++p;
+        if (!enter_row()) return nullptr;
+        first = true;
+    } else if (state == kAfter) {
+        goto after_cell;
+    }
+    for (;;) {
+        // A cell, or the close of an empty row, is due.
+        state = first ? kFirstValue : kValue;
+        skip_ws();
+        if (p == end) return p;
+        {
+            char c = *p;
+            if (c == '"') {
+                const char *q = plain_run(p + 1, end);
+                if (q == end || *q != '"') return p;
+                if (!fast_cell(TARN_CELL_STRING, p + 1, static_cast<size_t>(q - p - 1),
+                               end - p > 16))
+                    return nullptr;
+                p = q + 1;
+            } else if (c == '-' || digit(c)) {
+                const char *q = p + (c == '-' ? 1 : 0);
+                if (q == end || !digit(*q)) return p;
+                q = *q == '0' ? q + 1 : digit_run(q, end);
+                if (q < end && *q == '.') {
+                    const char *d = ++q;
+                    q = digit_run(q, end);
+                    if (q == d) return p;
+                }
+                if (q < end && (*q == 'e' || *q == 'E')) {
+                    ++q;
+                    if (q < end && (*q == '+' || *q == '-')) ++q;
+                    const char *d = q;
+                    q = digit_run(q, end);
+                    if (q == d) return p;
+                }
+                if (q == end) return p;  // the next feed may carry more digits
+                if (!fast_cell(TARN_CELL_NUMBER, p, static_cast<size_t>(q - p), end - p > 16))
+                    return nullptr;
+                p = q;
+            } else if (c == ']' && first) {
+                goto row_end;
+            } else {
+                size_t left = static_cast<size_t>(end - p);
+                if (c == 'n' && left >= 4 && memcmp(p, "null", 4) == 0) {
+                    if (!fast_cell(TARN_CELL_NULL, p, 0, false)) return nullptr;
+                    p += 4;
+                } else if (c == 't' && left >= 4 && memcmp(p, "true", 4) == 0) {
+                    if (!fast_cell(TARN_CELL_BOOL, p, 4, false)) return nullptr;
+                    p += 4;
+                } else if (c == 'f' && left >= 5 && memcmp(p, "false", 5) == 0) {
+                    if (!fast_cell(TARN_CELL_BOOL, p, 5, false)) return nullptr;
+                    p += 5;
+                } else {
+                    return p;
+                }
+            }
+        }
+    after_cell:
+        state = kAfter;
+        skip_ws();
+        if (p == end) return p;
+        if (*p == ',') {
+            ++p;
+            first = false;
+            continue;
+        }
+        if (*p != ']') return p;
+    row_end:
+        ++p;
+        --frames.size;
+        state = kAfter;
+        if (!row_done()) return nullptr;
+        // Between rows: ',' and the next row, or the machine takes over.
+        skip_ws();
+        if (p == end || *p != ',') return p;
+        ++p;
+        state = kValue;
+        skip_ws();
+        if (p == end || *p != '[') return p;
+        ++p;
+        if (!enter_row()) return nullptr;
+        first = true;
+    }
+}
+
 const char *RowStream::Impl::string_body(const char *p, const char *end) {
     for (;;) {
         if (esc != 0) {
@@ -781,7 +957,7 @@ const char *RowStream::Impl::string_body(const char *p, const char *end) {
             continue;
         }
         const char *run = p;
-        while (p < end && !is(static_cast<unsigned char>(*p), kStringStop)) ++p;
+        p = plain_run(p, end);
         if (p > run) {
             if (!flush_high()) return nullptr;
             if (!emit(run, static_cast<size_t>(p - run))) return nullptr;

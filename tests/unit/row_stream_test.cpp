@@ -4,7 +4,12 @@
 #include "client/row_stream.h"
 
 #include <gtest/gtest.h>
+#include <yyjson.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -306,6 +311,74 @@ TEST(RowStreamTest, ATwentyMegabyteCellComesWhole) {
     const std::string want = "cols:s:big|s:n\nrow:s:" + text + "|#1\nend:1\nok";
     for (size_t chunk : {size_t{0}, size_t{1}, size_t{7}, size_t{65536}})
         EXPECT_TRUE(stream(reply, chunk) == want) << "chunks of " << chunk;
+}
+
+// A public JSON test suite: what it says must be rejected fails in every
+// chunking, and every document it says is valid, read as one cell, comes
+// out as the same JSON value yyjson reads.
+TEST(RowStreamTest, AgreesWithAJsonTestSuite) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(fs::is_directory(TARN_JSON_TESTDATA)) << "no test data at " << TARN_JSON_TESTDATA;
+    int rejected = 0;
+    int compared = 0;
+    for (const auto &entry : fs::directory_iterator(TARN_JSON_TESTDATA)) {
+        std::string name = entry.path().filename().string();
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        SCOPED_TRACE(name);
+        if (name.rfind("n_", 0) == 0) {
+            // An empty body is a reply without a grid, as for the grid readers.
+            bool blank = bytes.find_first_not_of(" \t\r\n") == std::string::npos;
+            for (size_t chunk : {size_t{0}, size_t{1}, size_t{2}, size_t{5}}) {
+                std::string got = stream(bytes, chunk);
+                EXPECT_TRUE(blank ? got == "no grid" : got.rfind("failed: ", 0) == 0)
+                    << "chunks of " << chunk << ": " << got;
+            }
+            ++rejected;
+            continue;
+        }
+        if (name.rfind("y_", 0) != 0) continue;
+        yyjson_doc *want = yyjson_read(bytes.data(), bytes.size(), 0);
+        ASSERT_NE(want, nullptr);
+        std::string got;
+        int kind = -1;
+        const RowStreamCallbacks keep_cell = {
+            nullptr,
+            [](void *u, const StreamCell *cells, size_t n) {
+                auto *out = static_cast<std::pair<std::string *, int *> *>(u);
+                if (n == 1) {
+                    out->first->assign(cells[0].text, cells[0].len);
+                    *out->second = cells[0].kind;
+                }
+                return 0;
+            },
+            nullptr,
+        };
+        std::pair<std::string *, int *> out{&got, &kind};
+        RowStream rs(keep_cell, &out);
+        std::string reply = "{\"rows\":[[" + bytes + "]]}";
+        EXPECT_EQ(rs.feed(reply.data(), reply.size()), StreamStatus::kOk) << rs.error();
+        EXPECT_EQ(rs.finish(), StreamStatus::kOk) << rs.error();
+        yyjson_val *root = yyjson_doc_get_root(want);
+        if (kind == TARN_CELL_STRING) {
+            EXPECT_TRUE(yyjson_is_str(root));
+            EXPECT_EQ(got, std::string(yyjson_get_str(root), yyjson_get_len(root)));
+        } else if (kind == TARN_CELL_NULL || kind == TARN_CELL_BOOL) {
+            EXPECT_EQ(kind == TARN_CELL_NULL, yyjson_is_null(root));
+            EXPECT_EQ(kind == TARN_CELL_BOOL, yyjson_is_bool(root));
+        } else {
+            yyjson_doc *back = yyjson_read(got.data(), got.size(), 0);
+            EXPECT_TRUE(back != nullptr && yyjson_equals(yyjson_doc_get_root(back), root)) << got;
+            EXPECT_EQ(kind, yyjson_is_arr(root)   ? TARN_CELL_ARRAY
+                            : yyjson_is_obj(root) ? TARN_CELL_OBJECT
+                                                  : TARN_CELL_NUMBER);
+            yyjson_doc_free(back);
+        }
+        yyjson_doc_free(want);
+        ++compared;
+    }
+    EXPECT_GT(rejected, 150);
+    EXPECT_GT(compared, 80);
 }
 
 }  // namespace
