@@ -10,7 +10,9 @@
 #      `tarn query > /dev/null` against the floor (curl downloading it to
 #      /dev/null plus one yyjson parse of the same bytes) and against
 #      `curl -s | jq` printing 20 rows, with peak memory;
-#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns.
+#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns;
+#   5. the streaming grid reader fed the large reply in 64 KiB chunks
+#      against one yyjson parse of the same bytes.
 # Prints each figure beside its target; exits 1 when a target is missed.
 #
 #   bash bench/run.sh
@@ -32,7 +34,7 @@ done
 
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench \
+cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench tarn_stream_bench \
   tarn_bench_server tarn_grid_server >/dev/null
 tarn=$build/cli/tarn
 calls=$build/bench/tarn_calls_bench
@@ -154,6 +156,11 @@ echo
 echo "== 4. grid reads"
 if ! "$build/bench/tarn_grid_bench" | tee "$tmp/grid.txt"; then missed=1; fi
 awk '/^ratio/ { print "grid " $0 }' "$tmp/grid.txt" >>"$tmp/summary"
+
+echo
+echo "== 5. streaming grid reader"
+if ! "$build/bench/tarn_stream_bench" | tee "$tmp/stream.txt"; then missed=1; fi
+awk '/^ratio/ { print "stream " $0 }' "$tmp/stream.txt" >>"$tmp/summary"
 
 echo
 echo "== summary"

@@ -58,13 +58,13 @@ constexpr auto kClass = [] {
         uint8_t c[256] = {};
     } t;
     for (int i = 0; i < 0x20; ++i) t.c[i] = kStringStop;
-    t.c['"'] = kStringStop;
-    t.c['\\'] = kStringStop;
+    t.c[static_cast<unsigned char>('"')] = kStringStop;
+    t.c[static_cast<unsigned char>('\\')] = kStringStop;
     for (int i = '0'; i <= '9'; ++i) t.c[i] = kDigit;
-    t.c[' '] |= kWs;
-    t.c['\t'] |= kWs;
-    t.c['\n'] |= kWs;
-    t.c['\r'] |= kWs;
+    t.c[static_cast<unsigned char>(' ')] |= kWs;
+    t.c[static_cast<unsigned char>('\t')] |= kWs;
+    t.c[static_cast<unsigned char>('\n')] |= kWs;
+    t.c[static_cast<unsigned char>('\r')] |= kWs;
     return t;
 }();
 
