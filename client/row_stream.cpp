@@ -44,6 +44,7 @@ struct Vec {
         return true;
     }
     bool append(const T *p, size_t n) {
+        if (n == 0) return true;
         if (!reserve(n)) return false;
         memcpy(data + size, p, n * sizeof(T));
         size += n;
