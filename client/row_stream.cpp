@@ -170,6 +170,7 @@ enum Out : uint8_t { kCheck, kAppend, kCappedKey };
 enum Number : uint8_t { nStart, nMinus, nZero, nInt, nDot, nFrac, nE, nESign, nExp };
 
 constexpr size_t kKeyCap = 16;  // longer keys are no key of interest
+constexpr size_t kMaxDepth = 65536;
 
 struct Frame {
     Role role;
@@ -425,6 +426,8 @@ bool RowStream::Impl::begin_value(const char *p) {
     if (c == '{' || c == '[') {
         bool obj = c == '{';
         Role role = kRoot;
+        // The nesting below the frames costs a byte a level: bounded too.
+        if (deep.size >= kMaxDepth) return fail("nesting deeper than 65536 levels", at(p));
         switch (t) {
             case tRoot:
                 if (!obj) goto skip;

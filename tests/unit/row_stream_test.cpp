@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/heap_hooks.h"
 #include "tarn_client.h"
 
 namespace {
@@ -298,6 +299,44 @@ TEST(RowStreamTest, ManyRowsWaitOnDiskForTheirColumns) {
     reply += "],\"columns\":[\"a\",\"b\"]}";
     want = "cols:s:a|s:b\n" + want + "end:20000\nok";
     for (size_t chunk : {size_t{0}, size_t{1}, size_t{4096}}) EXPECT_EQ(stream(reply, chunk), want);
+}
+
+// The reader's buffers grow to the largest row, not with the reply: rows
+// streamed or waiting on disk for their columns, a large cell included.
+// The largest size the reader asked its heap for.
+size_t g_largest = 0;
+void *largest_realloc(void *p, size_t n) {
+    if (n > g_largest) g_largest = n;
+    return realloc(p, n);
+}
+
+TEST(RowStreamTest, MemoryFollowsTheLargestRowNotTheReply) {
+    auto reply = [](int rows, bool columns_first) {
+        std::string out =
+            columns_first ? R"({"columns":["id","name","v"],"rows":[)" : R"({"rows":[)";
+        for (int i = 0; i < rows; ++i)
+            out += (i != 0 ? ",[" : "[") + std::to_string(i) + R"(,"name )" + std::to_string(i) +
+                   (i == rows / 2 ? R"(",")" + std::string(100000, 'w') + R"("])"
+                                  : R"(",{"k":[1,2]}])");
+        return out + (columns_first ? "]}" : R"(],"columns":["id","name","v"]})");
+    };
+    for (bool columns_first : {true, false}) {
+        for (int rows : {1000, 100000}) {
+            tarn_test::HeapHooks hooks(nullptr, largest_realloc);
+            g_largest = 0;
+            std::string text = reply(rows, columns_first);
+            Transcript t;
+            RowStream rs({nullptr, nullptr, nullptr}, &t);
+            for (size_t at = 0; at < text.size(); at += 65536)
+                ASSERT_EQ(rs.feed(text.data() + at, std::min<size_t>(65536, text.size() - at)),
+                          StreamStatus::kOk);
+            ASSERT_EQ(rs.finish(), StreamStatus::kOk) << rs.error();
+            // The row with the 100 kB cell is the largest: its buffer, at
+            // most doubled, and nothing that grows with the number of rows.
+            EXPECT_LT(g_largest, 2 * 100000u + 4096) << rows << " rows";
+            EXPECT_GT(g_largest, 100000u);
+        }
+    }
 }
 
 TEST(RowStreamTest, ATwentyMegabyteCellComesWhole) {
