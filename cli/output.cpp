@@ -99,7 +99,9 @@ bool finish_output() {
         failed = true;
     }
     if (!failed) {
-        if (fclose(stdout) == 0) return true;
+        // Nothing is buffered now, so a descriptor that was never open
+        // (EBADF) lost nothing: any write to it would have failed above.
+        if (fclose(stdout) == 0 || errno == EBADF) return true;
         err = errno;
     }
     std::string line = std::string("cannot write output: ") + strerror(err != 0 ? err : EIO);
