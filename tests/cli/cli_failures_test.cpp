@@ -87,14 +87,16 @@ TEST_F(CliWords, OversizedOrNulInputWordsAreRefused) {
     struct Case {
         std::string word;
         std::string err;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         // Refused by its size before a byte is read.
         {"@" + over.path(), "cannot read " + over.path() + ": larger than 256 MiB\n"},
         // Within the size limit: refused by its first NUL byte.
         {"@" + at_limit.path(), "cannot read " + at_limit.path() + ": holds a NUL byte\n"},
-        // Endless: refused by its first block.
-        {"@/dev/zero", "cannot read /dev/zero: holds a NUL byte\n"},
     };
+    // Endless: refused by its first block (a device Windows lacks).
+    if (!under_launcher())
+        cases.push_back({"@/dev/zero", "cannot read /dev/zero: holds a NUL byte\n"});
     for (const Case &c : cases) {
         RunResult r = run({"query", "s", "d", c.word});
         EXPECT_EQ(r.status, 2) << c.word;
@@ -135,7 +137,8 @@ TEST_F(CliWords, VerboseMasksUrlAndProxyPasswords) {
     EXPECT_NE(r.err.find("alice:***@"), std::string::npos) << r.err;
 
     // The loopback server stands in for the proxy; the request goes to a
-    // host only the proxy would reach.
+    // host only the proxy would reach. WinHTTP reads no proxy variable.
+    if (under_launcher()) return;
     std::string proxy = server.url();
     proxy.insert(proxy.find("://") + 3, "bob:proxypw@");
     r = run_tarn({"--host", "http://tarn-proxied.invalid", "-v", "ping"},
