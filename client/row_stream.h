@@ -6,7 +6,8 @@
 // root's `columns`), else, unless the root has a `columns` array, every
 // result of every batch (`batches[].results[]`) whose `rows` is an array, in
 // document order. Member lookups take the first member of a name, as the
-// grid readers do. When the root's `rows` or `columns` array follows a
+// grid readers do. A set whose rows come before its columns keeps them in a
+// temporary file until the columns are known. When the root's `rows` or `columns` array follows a
 // `batches` array that gave sets, it is ignored: those sets are out already.
 #pragma once
 
@@ -53,7 +54,8 @@ enum class StreamStatus {
     kOk,       // feed: go on; finish: the reply held at least one set
     kNoGrid,   // finish: a complete reply without a grid, or an empty one
     kStopped,  // a callback returned non-zero
-    kFailed,   // malformed or cut reply, out of memory, no temporary file
+    kFailed,   // malformed or cut reply, nesting past 65536 levels, out of
+               // memory, or no temporary file; error() says which
 };
 
 class RowStream {
