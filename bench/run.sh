@@ -10,30 +10,37 @@
 #      `tarn query > /dev/null` against the floor (curl downloading it to
 #      /dev/null plus one yyjson parse of the same bytes) and against
 #      `curl -s | jq` printing 20 rows, with peak memory;
-#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns.
+#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns;
+#   5. the streaming grid reader fed the large reply in 64 KiB chunks
+#      against one yyjson parse of the same bytes;
+#   6. sessions: operations per second for 1, 2, 4 and 8 sessions on as
+#      many threads, and the flat interface's cost per call against the
+#      release before sessions (BASE_REF, built in a scratch worktree).
 # Prints each figure beside its target; exits 1 when a target is missed.
 #
 #   bash bench/run.sh
 #
-# ROUNDS: rounds of the ping comparison (5); RUNS: runs per command (20).
+# ROUNDS: rounds of the ping comparison (5); RUNS: runs per command (20);
+# BASE_REF: the commit to compare the flat calls with (1.0.0).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build-rel
 rounds=${ROUNDS:-5}
 runs=${RUNS:-20}
+base_ref=${BASE_REF:-6a07dfd}
 
 for tool in hyperfine curl jq /usr/bin/time awk; do
   command -v "$tool" >/dev/null || {
-    echo "bench: $tool is missing; run scripts/setup.sh" >&2
+    echo "bench: $tool is missing; run scripts/setup.sh --test" >&2
     exit 2
   }
 done
 
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench \
-  tarn_bench_server tarn_grid_server >/dev/null
+cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench tarn_stream_bench \
+  tarn_bench_server tarn_grid_server tarn_sessions_bench >/dev/null
 tarn=$build/cli/tarn
 calls=$build/bench/tarn_calls_bench
 
@@ -41,6 +48,7 @@ tmp=$(mktemp -d)
 pid=
 cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+  git worktree remove --force "$tmp/base" 2>/dev/null || true
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -154,6 +162,27 @@ echo
 echo "== 4. grid reads"
 if ! "$build/bench/tarn_grid_bench" | tee "$tmp/grid.txt"; then missed=1; fi
 awk '/^ratio/ { print "grid " $0 }' "$tmp/grid.txt" >>"$tmp/summary"
+
+echo
+echo "== 5. streaming grid reader"
+if ! "$build/bench/tarn_stream_bench" | tee "$tmp/stream.txt"; then missed=1; fi
+awk '/^ratio/ { print "stream " $0 }' "$tmp/stream.txt" >>"$tmp/summary"
+
+echo
+echo "== 6. sessions"
+"$build/bench/tarn_sessions_bench" "$http" 3000 | tee "$tmp/sessions.txt"
+verdict "8 sessions / 1 session, ops per second" \
+  "$(awk '/^ratio/ { print $3 }' "$tmp/sessions.txt")" 1.7 min
+echo "flat calls against $base_ref (building it)"
+git worktree add -q --detach "$tmp/base" "$base_ref"
+cmake -S "$tmp/base" -B "$tmp/base/build" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF >/dev/null
+cmake --build "$tmp/base/build" -j2 --target tarn_calls_bench >/dev/null
+hyperfine -N --style none --warmup 3 --runs "$runs" --export-csv "$tmp/flat.csv" \
+  -n now "$calls $http 1000 1" -n base "$tmp/base/build/bench/tarn_calls_bench $http 1000 1" >/dev/null
+now=$(median_of "$tmp/flat.csv" now)
+was=$(median_of "$tmp/flat.csv" base)
+awk -v a="$now" -v b="$was" 'BEGIN { printf "flat ping, 1000 calls with keep-alive: now %.4f ms/call, before %.4f ms/call (medians)\n", a, b }'
+verdict "flat call cost now / before" "$(awk -v a="$now" -v b="$was" 'BEGIN { print a / b }')" 1.05
 
 echo
 echo "== summary"

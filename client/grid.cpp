@@ -133,11 +133,13 @@ void render_cell(yyjson_val *v, char *out) {
     }
 }
 
-// Object rows: by column name first, then by member position.
-yyjson_val *object_cell(const Grid &g, yyjson_val *row, int col) {
-    if (col < g.ncol && g.col_names != nullptr && g.col_names[col] != nullptr &&
+// Object rows: by column name first, then by member position where the
+// member's key names no column, so that a row lacking a key never shows
+// another column's value in its place.
+yyjson_val *object_cell(Grid *g, yyjson_val *row, int col) {
+    if (col < g->ncol && g->col_names != nullptr && g->col_names[col] != nullptr &&
         yyjson_obj_size(row) > 0) {
-        const char *name = g.col_names[col];
+        const char *name = g->col_names[col];
         yyjson_val *v = yyjson_obj_getn(row, name, strlen(name));
         if (v != nullptr) return v;
     }
@@ -147,7 +149,8 @@ yyjson_val *object_cell(const Grid &g, yyjson_val *row, int col) {
     yyjson_val *key = nullptr;
     yyjson_val *val = nullptr;
     yyjson_obj_foreach(row, i, max, key, val) {
-        if (i == static_cast<size_t>(col)) return val;
+        if (i != static_cast<size_t>(col)) continue;
+        return names_column(g, yyjson_get_str(key), yyjson_get_len(key)) ? nullptr : val;
     }
     return nullptr;
 }
@@ -246,7 +249,7 @@ yyjson_val *cell_value(Grid *g, int row, int col) {
         return static_cast<size_t>(col) < yyjson_arr_size(r)
                    ? yyjson_arr_get(r, static_cast<size_t>(col))
                    : nullptr;
-    if (yyjson_is_obj(r)) return object_cell(*g, r, col);
+    if (yyjson_is_obj(r)) return object_cell(g, r, col);
     return nullptr;
 }
 

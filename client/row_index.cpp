@@ -99,9 +99,11 @@ bool build(Grid *g, size_t row_no, yyjson_val *r) {
         yyjson_obj_foreach(r, i, max, key, v) {
             w.vals[i] = v;
             if (!named) continue;
-            // The first member of a name wins, as in a lookup by name.
+            // The first member of a name wins, as in a lookup by name; a
+            // member named for a column is never another column's by position.
             int c = find_column(*g, yyjson_get_str(key), yyjson_get_len(key));
             if (c >= 0 && w.by_col[c] == nullptr) w.by_col[c] = v;
+            if (c >= 0) w.vals[i] = nullptr;
         }
     } else {
         yyjson_arr_foreach(r, i, max, v) {
@@ -120,6 +122,17 @@ bool is_wide(yyjson_val *r) {
 }
 
 }  // namespace
+
+bool names_column(Grid *g, const char *key, size_t len) {
+    if (g->ncol <= 0 || g->col_names == nullptr) return false;
+    if (build_names(g)) return find_column(*g, key, len) >= 0;
+    // Without the table, a walk over the names answers too.
+    for (int c = 0; c < g->ncol; ++c) {
+        const char *name = g->col_names[c];
+        if (name != nullptr && strlen(name) == len && memcmp(name, key, len) == 0) return true;
+    }
+    return false;
+}
 
 bool indexed_cell(Grid *g, size_t row, yyjson_val *r, int col, yyjson_val **out) {
     if (!is_wide(r)) return false;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "state.h"
+#include "transport/wire.h"
 
 namespace tarn {
 namespace {
@@ -154,7 +155,10 @@ TARN_API int32_t tarn_session_tls_pin(tarn_session *s) {
     Operation op(s);
     char pin[tls::kPinLen + 1];
     if (const char *failure = backend::fetch_pin(&s->env, s->host, pin)) {
-        set_error(s, TARN_E_TRANSPORT, failure);
+        // Only a failed connection or handshake is the transport's.
+        bool bad_url = strncmp(failure, "tls-pin needs", 13) == 0 ||
+                       strcmp(failure, wire::kInvalidUrl) == 0;
+        set_error(s, bad_url ? TARN_E_SETTINGS : TARN_E_TRANSPORT, failure);
         return -1;
     }
     return store_result(s, pin);

@@ -157,6 +157,9 @@ void drop_key_copies(Grid *g);
 bool indexed_cell(Grid *g, size_t row, yyjson_val *r, int col, yyjson_val **out);
 void drop_row_index(WideRows *w);
 
+// Whether the key (len bytes) is the name of one of the grid's columns.
+bool names_column(Grid *g, const char *key, size_t len);
+
 // Null and "" are both an absent argument.
 inline bool absent(const char *s) {
     return s == nullptr || *s == '\0';

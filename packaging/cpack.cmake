@@ -16,13 +16,13 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev)
+set(CPACK_COMPONENTS_ALL runtime lib dev demo)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SOURCE tarn)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Dependencies on shared libraries come from dpkg-shlibdeps; the runtime
-# package declares its own library (shlibs file, ldconfig trigger).
+# Dependencies on shared libraries come from dpkg-shlibdeps; the library
+# package declares its library (shlibs file, ldconfig trigger).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
@@ -30,10 +30,8 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${TARN_DEB_RUNTIME_PACKAGE})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION net)
-# dpkg runs ldconfig through this trigger. (CPack also writes postinst and
-# postrm scripts that call it; they are redundant, not wrong.)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS ${TARN_DEB_DEMO_PACKAGE})
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
   "client for a database server management service
 tarn talks HTTP and JSON to a service that manages database server
@@ -41,20 +39,51 @@ instances: saved connections, the object tree, queries with cancel, the
 edit grid, scripting, activity, storage, administration views and agent
 jobs.
 
-This package holds the tarn program, the tarn-demo-service loopback demo
-service and the shared client library libtarn-client.so.1.")
+This package holds the tarn program, which has the client library built
+in.")
+
+set(CPACK_DEBIAN_LIB_PACKAGE_NAME ${TARN_DEB_LIB_PACKAGE})
+set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
+# dpkg runs ldconfig through this trigger. (CPack also writes postinst and
+# postrm scripts that call it; they are redundant, not wrong.)
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_DEBIAN_LIB_DESCRIPTION
+  "client library for a database server management service
+libtarn-client.so.1 is the C library behind the tarn program: it talks
+HTTP and JSON to a service that manages database server instances and
+reads the result grids of its replies.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${TARN_DEB_DEV_PACKAGE})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEV_DEPENDS runtime)
-# The static library and the CMake package name these.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "libcurl4-openssl-dev | libcurl-dev, libssl-dev, libyyjson-dev")
+set(CPACK_COMPONENT_DEV_DEPENDS lib)
+# The static library and the CMake package name these; with yyjson
+# compiled in there is no static library and the shared one needs nothing.
+if(NOT TARN_YYJSON_BUNDLED)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+    "libcurl4-openssl-dev | libcurl-dev, libssl-dev, libyyjson-dev")
+endif()
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "development files for the tarn client library
 The C header, the static library libtarn-client.a, the pkg-config file
 tarn-client.pc and the CMake package tarn-client (imported targets
 tarn::client and tarn::client-static) for programs that use the tarn
 client library.")
+if(TARN_YYJSON_BUNDLED)
+  set(CPACK_DEBIAN_DEV_DESCRIPTION
+    "development files for the tarn client library
+The C header, the link to the shared library, the pkg-config file
+tarn-client.pc and the CMake package tarn-client (imported target
+tarn::client) for programs that use the tarn client library.")
+endif()
+
+set(CPACK_DEBIAN_DEMO_PACKAGE_NAME ${TARN_DEB_DEMO_PACKAGE})
+set(CPACK_DEBIAN_DEMO_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_DEMO_PACKAGE_SUGGESTS ${TARN_DEB_RUNTIME_PACKAGE})
+set(CPACK_DEBIAN_DEMO_DESCRIPTION
+  "local demo service for the tarn client
+tarn-demo-service answers every request of the tarn client from SQLite
+databases in a folder of its own, with a sample shop database, saved
+connection profiles and agent jobs. It listens on the loopback address
+by default and is meant for trying the client, tests and benchmarks.")
 
 include(CPack)

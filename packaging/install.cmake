@@ -1,12 +1,17 @@
-# What `cmake --install` lays out, in two components: runtime (the program,
-# the demo service, the shared library) and dev (what building against the
-# library needs). Paths follow GNUInstallDirs.
+# What `cmake --install` lays out, in four components, one Debian package
+# each: runtime (the program), lib (the shared library), demo (the demo
+# service, whose SQLite and HTTP server libraries the client never needs)
+# and dev (what building against the library needs). Paths follow
+# GNUInstallDirs.
 
 option(TARN_PACKAGE_DEB "Lay out the documentation files as a Debian package needs them" OFF)
 set(TARN_PACKAGE_MAINTAINER "tarn maintainers <maintainers@tarn.example.org>"
   CACHE STRING "Maintainer of the Debian packages (control file and changelog)")
 set(TARN_DEB_RUNTIME_PACKAGE tarn)
 set(TARN_DEB_DEV_PACKAGE libtarn-client-dev)
+set(TARN_DEB_DEMO_PACKAGE tarn-demo-service)
+# Named after its SONAME, as Debian names shared library packages.
+set(TARN_DEB_LIB_PACKAGE libtarn-client${PROJECT_VERSION_MAJOR})
 
 if(WIN32)
   # tarn.exe is the library: its import library lets other programs link
@@ -24,37 +29,45 @@ set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn-client)
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
-# The program's manual page (compressed for the Debian package, as Debian
-# wants) and its bash and zsh completions.
-set(TARN_MAN_PAGE ${PROJECT_SOURCE_DIR}/cli/tarn.1)
-if(TARN_PACKAGE_DEB)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TARN_MAN_PAGE})
-  execute_process(COMMAND gzip -9nc ${TARN_MAN_PAGE}
-    OUTPUT_FILE ${PROJECT_BINARY_DIR}/tarn.1.gz RESULT_VARIABLE gzip_status)
-  if(NOT gzip_status EQUAL 0)
-    message(FATAL_ERROR "gzip failed on ${TARN_MAN_PAGE}")
+# The manual pages (compressed for the Debian packages, as Debian wants)
+# and the program's bash and zsh completions.
+foreach(page cli/tarn.1:runtime demo/tarn-demo-service.1:demo)
+  string(REPLACE ":" ";" page ${page})
+  list(GET page 0 source)
+  list(GET page 1 component)
+  set(source ${PROJECT_SOURCE_DIR}/${source})
+  if(TARN_PACKAGE_DEB)
+    get_filename_component(name ${source} NAME)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    execute_process(COMMAND gzip -9nc ${source}
+      OUTPUT_FILE ${PROJECT_BINARY_DIR}/${name}.gz RESULT_VARIABLE gzip_status)
+    if(NOT gzip_status EQUAL 0)
+      message(FATAL_ERROR "gzip failed on ${source}")
+    endif()
+    set(source ${PROJECT_BINARY_DIR}/${name}.gz)
   endif()
-  set(TARN_MAN_PAGE ${PROJECT_BINARY_DIR}/tarn.1.gz)
-endif()
-install(FILES ${TARN_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+  install(FILES ${source} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+endforeach()
 install(FILES cli/completions/tarn.bash RENAME tarn
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT runtime)
 install(FILES cli/completions/_tarn
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/zsh/site-functions COMPONENT runtime)
 
 # The static library names yyjson as a dependency, which only an installed
-# yyjson package can satisfy; with yyjson compiled in from source
-# (TARN_YYJSON_SOURCE_DIR) only the shared library is installed.
-if(TARN_YYJSON_SOURCE_DIR)
+# yyjson package can satisfy; with yyjson compiled in from source only the
+# shared library is installed, and its users need nothing else.
+if(TARN_YYJSON_BUNDLED)
   set(TARN_INSTALLED_LIBRARIES tarn-client)
   set(TARN_FIND_DEPENDENCIES "")
+  set(TARN_PC_PRIVATE "")
 else()
   set(TARN_INSTALLED_LIBRARIES tarn-client tarn-client-static)
   set(TARN_FIND_DEPENDENCIES
     "find_dependency(yyjson CONFIG)\nfind_dependency(CURL)\nfind_dependency(OpenSSL)")
+  set(TARN_PC_PRIVATE "Requires.private: libcurl libcrypto yyjson\nLibs.private: -lstdc++\n")
 endif()
 install(TARGETS ${TARN_INSTALLED_LIBRARIES} EXPORT tarn-client-targets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${TARN_CLIENT_PUBLIC_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
@@ -99,10 +112,18 @@ if(TARN_PACKAGE_DEB)
   if(NOT gzip_status EQUAL 0)
     message(FATAL_ERROR "gzip failed on the Debian changelog")
   endif()
-  foreach(component runtime dev)
+  # The compiled-in yyjson's terms go with every binary that holds it.
+  set(TARN_COPYRIGHT_YYJSON "")
+  if(TARN_YYJSON_BUNDLED)
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/debian/copyright-yyjson TARN_COPYRIGHT_YYJSON)
+    string(PREPEND TARN_COPYRIGHT_YYJSON "\n")
+  endif()
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in
+    ${PROJECT_BINARY_DIR}/debian/copyright @ONLY)
+  foreach(component runtime lib dev demo)
     string(TOUPPER ${component} upper)
     set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TARN_DEB_${upper}_PACKAGE})
-    install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+    install(FILES ${PROJECT_BINARY_DIR}/debian/copyright
       ${PROJECT_BINARY_DIR}/debian/changelog.gz
       DESTINATION ${doc} COMPONENT ${component})
   endforeach()

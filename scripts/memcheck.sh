@@ -13,7 +13,7 @@ fail() {
   echo "memcheck: $*" >&2
   exit 1
 }
-command -v valgrind >/dev/null || fail "valgrind is missing; run scripts/setup.sh"
+command -v valgrind >/dev/null || fail "valgrind is missing; run scripts/setup.sh --test"
 for suite in tarn_unit_tests tarn_transport_tests tarn_hostile_tests tarn_cli_tests; do
   [ -x "$build/tests/$suite" ] || fail "no $build/tests/$suite; build first"
 done

@@ -5,8 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target tarn tarn-demo-service >/dev/null
+# A first configure leaves out the tests and benchmarks, whose tools only
+# `setup.sh --test` installs; a build/ that has them keeps them.
+options=()
+[ -f build/CMakeCache.txt ] || options=(-DTARN_BUILD_TESTS=OFF -DTARN_BUILD_BENCH=OFF)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+# Everything `cmake --install build` installs, so the build serves the examples too.
+cmake --build build -j"$(nproc)" \
+  --target tarn tarn-demo-service tarn-client tarn-client-static >/dev/null
 
 if [ "$#" -gt 0 ]; then
   exec ./build/cli/tarn "$@"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: lint, the native suites, the same
+# Sets up, builds and runs every test: lint, the native suites, the installed
+# tree and the Debian packages as their users get them, the same
 # suites under AddressSanitizer and UndefinedBehaviorSanitizer, under
 # valgrind's memcheck, a minute of fuzzing per target, and the Windows
 # build under Wine.
@@ -10,13 +11,15 @@ jobs=$(nproc)
 step() { printf '\n== %s\n' "$*"; }
 
 step setup
-bash scripts/setup.sh
+bash scripts/setup.sh --test
 
 step format
 bash scripts/lint.sh format
 
 step build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON >/dev/null
+# Tests and benchmarks named: scripts/run.sh may have made build/ without them.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON \
+  -DTARN_BUILD_TESTS=ON -DTARN_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
 
 step tidy
@@ -34,12 +37,22 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 step consumer
 bash scripts/consumer_check.sh
 
+step "debian packages"
+bash scripts/deb_check.sh
+
 step sanitizers
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=ON -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+step "thread sanitizer"
+# The loopback suites, sessions on many threads among them.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_TSAN=ON -DTARN_WERROR=ON \
+  -DTARN_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs" --target tarn_transport_tests
+TSAN_OPTIONS=halt_on_error=1:abort_on_error=1 build-tsan/tests/tarn_transport_tests
 
 step memcheck
 bash scripts/memcheck.sh build

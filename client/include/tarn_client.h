@@ -195,7 +195,9 @@ TARN_API int tarn_client_col_count(void);
 
 /**
  * Text of one cell, rows and columns counted from 0. Object rows are looked
- * up by column name, then by member position. Out-of-range indices give "".
+ * up by column name, then by member position where the member's key names
+ * no column (a row lacking a key never shows another column's value in its
+ * place). Out-of-range indices give "".
  * Never NULL; the buffer (at most 8191 bytes) is shared and overwritten by
  * the next call. Reading every cell of a grid, or of one wide row, costs time
  * linear in its size.
@@ -340,6 +342,10 @@ TARN_API void tarn_session_free(tarn_session *s);
     abort is dropped: it never touches the next operation. A caller-installed
     transport table is not interrupted; its result is then discarded. */
 TARN_API void tarn_session_abort(tarn_session *s);
+
+/** tarn_session_abort on the default session: the one tarn_client_* call
+    allowed from another thread or a signal handler. */
+TARN_API void tarn_client_abort(void);
 
 /** The session's error code: a TARN_E_* value, TARN_E_NONE after success. */
 TARN_API int tarn_session_error_code(const tarn_session *s);

@@ -13,19 +13,24 @@ import sys
 
 def load(path):
     lib = ctypes.CDLL(path)
-    lib.tarn_client_init.restype = ctypes.c_int32
-    lib.tarn_client_set_host.argtypes = [ctypes.c_char_p]
-    lib.tarn_client_set_host.restype = None
-    lib.tarn_client_tree.argtypes = [ctypes.c_char_p] * 5
-    lib.tarn_client_tree.restype = ctypes.c_int
-    lib.tarn_client_row_count.restype = ctypes.c_int
-    lib.tarn_client_col_count.restype = ctypes.c_int
-    lib.tarn_client_col_name.argtypes = [ctypes.c_int]
-    lib.tarn_client_col_name.restype = ctypes.c_char_p
-    lib.tarn_client_cell.argtypes = [ctypes.c_int, ctypes.c_int]
-    lib.tarn_client_cell.restype = ctypes.c_char_p
-    lib.tarn_client_last_error.restype = ctypes.c_char_p
-    lib.tarn_client_cleanup.restype = None
+    session = ctypes.c_void_p
+    lib.tarn_session_new.restype = session
+    lib.tarn_session_free.argtypes = [session]
+    lib.tarn_session_free.restype = None
+    lib.tarn_session_set_host.argtypes = [session, ctypes.c_char_p]
+    lib.tarn_session_set_host.restype = None
+    lib.tarn_session_tree.argtypes = [session] + [ctypes.c_char_p] * 5
+    lib.tarn_session_tree.restype = ctypes.c_int
+    lib.tarn_session_row_count.argtypes = [session]
+    lib.tarn_session_row_count.restype = ctypes.c_int
+    lib.tarn_session_col_count.argtypes = [session]
+    lib.tarn_session_col_count.restype = ctypes.c_int
+    lib.tarn_session_col_name.argtypes = [session, ctypes.c_int]
+    lib.tarn_session_col_name.restype = ctypes.c_char_p
+    lib.tarn_session_cell.argtypes = [session, ctypes.c_int, ctypes.c_int]
+    lib.tarn_session_cell.restype = ctypes.c_char_p
+    lib.tarn_session_last_error.argtypes = [session]
+    lib.tarn_session_last_error.restype = ctypes.c_char_p
     return lib
 
 
@@ -34,21 +39,26 @@ def main(argv):
         print(__doc__.strip(), file=sys.stderr)
         return 2
     lib = load(argv[2] if len(argv) == 3 else "libtarn-client.so.1")
-    lib.tarn_client_init()
-    lib.tarn_client_set_host(argv[1].encode())
+    # A session of its own: other threads of the program may hold theirs.
+    s = lib.tarn_session_new()
+    if not s:
+        print("out of memory", file=sys.stderr)
+        return 1
+    lib.tarn_session_set_host(s, argv[1].encode())
     try:
-        if lib.tarn_client_tree(b"local", b"tables", b"shop", None, None) != 0:
-            print("tree failed:", lib.tarn_client_last_error().decode(), file=sys.stderr)
+        if lib.tarn_session_tree(s, b"local", b"tables", b"shop", None, None) != 0:
+            print("tree failed:", lib.tarn_session_last_error(s).decode(), file=sys.stderr)
             return 1
         # ctypes copies each returned text into a Python bytes object at
-        # once, so the library's shared cell buffer is never read twice.
-        names = [lib.tarn_client_col_name(c).decode() for c in range(lib.tarn_client_col_count())]
+        # once, so the session's shared cell buffer is never read twice.
+        count = lib.tarn_session_col_count(s)
+        names = [lib.tarn_session_col_name(s, c).decode() for c in range(count)]
         col = names.index("name") if "name" in names else 0
-        for row in range(lib.tarn_client_row_count()):
-            print(lib.tarn_client_cell(row, col).decode())
+        for row in range(lib.tarn_session_row_count(s)):
+            print(lib.tarn_session_cell(s, row, col).decode())
         return 0
     finally:
-        lib.tarn_client_cleanup()
+        lib.tarn_session_free(s)
 
 
 if __name__ == "__main__":

@@ -314,4 +314,32 @@ TEST(Sessions, TakenResultOutlivesTheNextOperationAndTheSession) {
     EXPECT_EQ(tarn_result_cell_kind(r.get(), 0, 0), TARN_CELL_NUMBER);
 }
 
+// A result is read from many threads at once, array and object cells too,
+// each thread seeing the same texts.
+TEST(Sessions, ResultIsReadFromManyThreads) {
+    TestServer server;
+    server.route("/query", Reply{200, R"({"columns":["n","doc"],"rows":[[1,{"k":[1,2]}],)"
+                                      R"([2,[true,null]],[3,"three"]]})"});
+    Session s = make_session(server.url());
+    ASSERT_TRUE(s);
+    ASSERT_EQ(tarn_session_query(s.get(), "", "", "select", 0, 0, ""), 0);
+    Result r(tarn_session_take_result(s.get()));
+    ASSERT_TRUE(r);
+    const std::vector<std::string> want = {"1", R"({"k":[1,2]})", "2", "[true,null]", "3", "three"};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            for (int round = 0; round < 200; ++round)
+                for (int row = 0; row < 3; ++row)
+                    for (int col = 0; col < 2; ++col)
+                        if (tarn_result_cell_text(r.get(), row, col, nullptr) !=
+                            want[static_cast<size_t>(row * 2 + col)])
+                            ++wrong;
+        });
+    }
+    for (auto &th : readers) th.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
 }  // namespace
