@@ -237,8 +237,9 @@ TEST(WinSessions, AbortFromAnotherThreadEndsAWaitingExchange) {
         EXPECT_EQ(rc, -1);
         EXPECT_EQ(error, "aborted");
         EXPECT_EQ(code, TARN_E_ABORTED);
-        // The bound is 100 ms; a loaded machine under Wine gets some slack.
-        EXPECT_LT(took, 250);
+        // The bound is 100 ms (a few ms measured); a loaded machine under
+        // Wine gets slack, still far below any WinHTTP timeout.
+        EXPECT_LT(took, 500);
 
         // The session goes on: the call left behind holds nothing of it,
         // and an abort with nothing in flight reaches no later call.
