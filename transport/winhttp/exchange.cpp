@@ -186,6 +186,8 @@ const char *Call::read_body() {
 // receives and reads the body to its end. Returns the failure message or
 // null; on null, status holds the response's status code.
 const char *Call::exchange() {
+    // The thread may start after the caller already left.
+    if (abandoned()) return wire::kAborted;
     const wchar_t *host = target.host;
     bool https = target.https;
     // A policy that checks certificates itself needs its relay as proxy, a
