@@ -79,6 +79,26 @@ std::vector<std::string> sql_words(std::string_view text) {
     return words;
 }
 
+// True when text ends inside a string literal or a comment.
+bool inside_quotes(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        char c = text[i];
+        size_t end = i;
+        if (c == '\'' || c == '"') {
+            end = text.find(c, i + 1);
+        } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
+            end = text.find('\n', i);
+        } else if (c == '/' && i + 1 < text.size() && text[i + 1] == '*') {
+            end = text.find("*/", i + 2);
+            if (end != std::string_view::npos) ++end;
+        }
+        if (end == std::string_view::npos) return true;
+        i = end + 1;
+    }
+    return false;
+}
+
 std::string match_case(const char *keyword, std::string_view typed) {
     bool lower_typed = !typed.empty() && islower(static_cast<unsigned char>(typed[0])) != 0;
     return lower_typed ? lower(keyword) : std::string(keyword);
@@ -222,6 +242,7 @@ Completion complete(std::string_view text, size_t cursor, const std::string &ser
         return out;
     }
 
+    if (inside_quotes(text.substr(0, start))) return out;
     std::vector<std::string> before = sql_words(text.substr(0, start));
     std::string previous = before.empty() ? "" : lower(before.back());
     bool relation_only = std::find(std::begin(kRelationWords), std::end(kRelationWords),

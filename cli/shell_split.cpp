@@ -66,6 +66,7 @@ void StatementSplitter::end_statement(std::vector<Piece> &out) {
 
 std::vector<Piece> StatementSplitter::feed(std::string_view line) {
     std::vector<Piece> out;
+    size_t line_start = buf_.size();
     if (!buf_.empty()) buf_ += '\n';
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
@@ -102,6 +103,8 @@ std::vector<Piece> StatementSplitter::feed(std::string_view line) {
             } else {
                 out.push_back({Piece::Meta, std::string(meta)});
             }
+            // A line that held only the meta command adds nothing.
+            if (buf_.size() == line_start + 1) buf_.resize(line_start);
             return out;
         }
         if (c == ';') {

@@ -26,6 +26,10 @@ RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env =
 RunResult run_tarn_with_input(const std::vector<std::string> &args, const std::string &input,
                               const EnvChanges &env = {});
 
+// body with the query_token the program generates ("tarn-" and 16
+// lower-case hex digits, as the last member) taken out; any other body as is.
+std::string without_generated_token(const std::string &body);
+
 // True when the program runs under a launcher (Windows build under Wine).
 bool under_launcher();
 
