@@ -22,6 +22,8 @@ PACKAGES=(
   g++-mingw-w64-x86-64 wine64
   groff zsh
   libcpp-httplib-dev libsqlite3-dev
+  # tarn shell: line editing; its tests drive it through a pseudo-terminal.
+  libedit-dev python3-pexpect python3-pytest
   # Fuzzing (clang with libFuzzer) and the memcheck job.
   clang libclang-rt-dev valgrind
   # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
