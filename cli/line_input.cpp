@@ -95,6 +95,9 @@ public:
         int count = 0;
         const char *text = el_gets(el_, &count);
         if (interrupted_) {
+            // libedit leaves the cursor on the cleared line.
+            fputs("^C\n", stdout);
+            fflush(stdout);
             clear_interrupts();
             return Read::Interrupted;
         }
