@@ -10,7 +10,8 @@
 #      `tarn query > /dev/null` against the floor (curl downloading it to
 #      /dev/null plus one yyjson parse of the same bytes) and against
 #      `curl -s | jq` printing 20 rows, with peak memory;
-#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns.
+#   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns;
+#   5. the shell's Tab completion of a table name among 10,000 tables.
 # Prints each figure beside its target; exits 1 when a target is missed.
 #
 #   bash bench/run.sh
@@ -33,7 +34,7 @@ done
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench \
-  tarn_bench_server tarn_grid_server >/dev/null
+  tarn_bench_server tarn_grid_server tarn_complete_bench >/dev/null
 tarn=$build/cli/tarn
 calls=$build/bench/tarn_calls_bench
 
@@ -153,6 +154,10 @@ verdict "curl | jq time / tarn query time" "$(awk -v a="$jq_ms" -v b="$tq" 'BEGI
 echo
 echo "== 4. grid reads"
 if ! "$build/bench/tarn_grid_bench" | tee "$tmp/grid.txt"; then missed=1; fi
+
+echo
+echo "== 5. shell completion over 10,000 tables"
+if ! "$build/bench/tarn_complete_bench"; then missed=1; fi
 awk '/^ratio/ { print "grid " $0 }' "$tmp/grid.txt" >>"$tmp/summary"
 
 echo
