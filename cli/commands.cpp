@@ -91,9 +91,9 @@ const Command kCommands[] = {
      3,
      [](const Args &a) {
          // Always a token, so the query can be cancelled by name.
-         std::string token = a.text(6)[0] != '\0' ? a.text(6) : new_query_token();
-         return tarn_client_query(a.text(1), a.text(2), a.text(3), a.number(4, 0), a.number(5, 0),
-                                  token.c_str());
+         StatementTarget target{a.text(1), a.text(2),
+                                a.text(6)[0] != '\0' ? a.text(6) : new_query_token()};
+         return run_query_once(target, a.text(3), a.number(4, 0), a.number(5, 0));
      }},
     {"cancel",
      2,

@@ -43,6 +43,13 @@ private:
 bool run_statement(const StatementTarget &target, const std::string &sql, Answer *answer,
                    std::string *error);
 
+// tarn query's one request: the query with target's token. When the
+// operation's time limit (--max-time) expires, the cancel goes out too,
+// once a second connection can carry it (interrupt.h). Returns the
+// operation's status; the reply or error stays in the library.
+int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
+                   int timeout_s);
+
 // The answer held by the library's last successful operation (meta
 // commands that call other operations print through this too).
 void read_last_reply(Answer *answer);
