@@ -79,7 +79,13 @@ int run_query_once(const StatementTarget &target, const std::string &sql, int ma
 }
 
 std::string new_query_token() {
+#ifdef _WIN32
     std::random_device source;
+#else
+    // Read from the kernel, not through an instruction some CPUs and
+    // emulators lack.
+    std::random_device source("/dev/urandom");
+#endif
     char text[32];
     snprintf(text, sizeof text, "tarn-%08x%08x", source(), source());
     return text;
