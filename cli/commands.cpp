@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "cancel.h"
 #include "numbers.h"
-#include "statement.h"
 #include "tarn_client.h"
 
 namespace tarn_cli {

@@ -101,18 +101,6 @@ int interrupt_fd() {
 #endif
 }
 
-bool can_cancel_on_service() {
-    return false;
-}
-
-bool cancel_on_service(const StatementTarget &) {
-    return false;
-}
-
-bool abort_exchange(const StatementTarget &) {
-    return false;
-}
-
 StatementWatch::StatementWatch(StatementTarget target) : target_(std::move(target)) {
     thread_ = std::thread([this] { watch(); });
 }

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "statement.h"
+#include "cancel.h"
 
 namespace tarn_cli {
 
@@ -21,17 +21,6 @@ bool wait_for_interrupt(int ms);
 // A descriptor that turns readable on Ctrl-C, for poll() beside a terminal;
 // -1 where there is none (Windows).
 int interrupt_fd();
-
-// Whether a cancel can be sent while a statement runs: false while the
-// client has only its one process-wide connection, which the running
-// statement holds; then Ctrl-C waits for the statement to end.
-bool can_cancel_on_service();
-// Sends the cancel for target's token from a second connection, so the
-// running statement's own answer (its error) comes back.
-bool cancel_on_service(const StatementTarget &target);
-// Drops the running exchange at once (the second Ctrl-C). False while the
-// client offers no way to abort from another thread.
-bool abort_exchange(const StatementTarget &target);
 
 // While a statement runs: the first Ctrl-C prints "cancelling on the
 // service..." and calls cancel_on_service, the second calls abort_exchange

@@ -3,10 +3,6 @@
 #include <yyjson.h>
 
 #include <cstdio>
-#include <cstring>
-#include <random>
-
-#include "interrupt.h"
 #include "tarn_client.h"
 
 namespace tarn_cli {
@@ -63,32 +59,6 @@ bool run_statement(const StatementTarget &target, const std::string &sql, Answer
     }
     read_last_reply(answer);
     return true;
-}
-
-int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
-                   int timeout_s) {
-    // Ctrl-C during the one-shot query: install_interrupt_handler() and a
-    // StatementWatch around this call, once cancel_on_service can send.
-    int rc = tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), max_rows,
-                               timeout_s, target.token.c_str());
-    // The query runs on after the client stops waiting for it.
-    if (rc != 0 && strncmp(tarn_client_last_error(), "timed out after ", 16) == 0 &&
-        can_cancel_on_service())
-        cancel_on_service(target);
-    return rc;
-}
-
-std::string new_query_token() {
-#ifdef _WIN32
-    std::random_device source;
-#else
-    // Read from the kernel, not through an instruction some CPUs and
-    // emulators lack.
-    std::random_device source("/dev/urandom");
-#endif
-    char text[32];
-    snprintf(text, sizeof text, "tarn-%08x%08x", source(), source());
-    return text;
 }
 
 }  // namespace tarn_cli

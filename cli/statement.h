@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cancel.h"
 #include "grid_source.h"
 
 namespace tarn_cli {
-
-struct StatementTarget {
-    std::string server;
-    std::string db;
-    std::string token;  // sent as query_token, so the statement can be cancelled
-};
 
 class Answer {
 public:
@@ -43,18 +38,8 @@ private:
 bool run_statement(const StatementTarget &target, const std::string &sql, Answer *answer,
                    std::string *error);
 
-// tarn query's one request: the query with target's token. When the
-// operation's time limit (--max-time) expires, the cancel goes out too,
-// once a second connection can carry it (interrupt.h). Returns the
-// operation's status; the reply or error stays in the library.
-int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
-                   int timeout_s);
-
 // The answer held by the library's last successful operation (meta
 // commands that call other operations print through this too).
 void read_last_reply(Answer *answer);
-
-// "tarn-" and 16 lower-case hex digits from a random source.
-std::string new_query_token();
 
 }  // namespace tarn_cli
