@@ -33,13 +33,11 @@ bool abort_exchange(const StatementTarget &) {
     return false;
 }
 
-namespace {
-
-bool timed_out() {
-    return strncmp(tarn_client_last_error(), "timed out after ", 16) == 0;
+void cancel_if_timed_out(const StatementTarget &target) {
+    // The query runs on after the client stops waiting for it.
+    if (strncmp(tarn_client_last_error(), "timed out after ", 16) == 0 && can_cancel_on_service())
+        cancel_on_service(target);
 }
-
-}  // namespace
 
 int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
                    int timeout_s) {
@@ -47,8 +45,7 @@ int run_query_once(const StatementTarget &target, const std::string &sql, int ma
     // StatementWatch around this call, once cancel_on_service can send.
     int rc = tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), max_rows,
                                timeout_s, target.token.c_str());
-    // The query runs on after the client stops waiting for it.
-    if (rc != 0 && timed_out() && can_cancel_on_service()) cancel_on_service(target);
+    if (rc != 0) cancel_if_timed_out(target);
     return rc;
 }
 

@@ -27,6 +27,10 @@ bool cancel_on_service(const StatementTarget &target);
 // client offers no way to abort from another thread.
 bool abort_exchange(const StatementTarget &target);
 
+// After a failed query: when the operation's time limit (--max-time) ended
+// it, sends the cancel, once can_cancel_on_service().
+void cancel_if_timed_out(const StatementTarget &target);
+
 // tarn query's one request: the query with target's token. When the
 // operation's time limit (--max-time) expires, the cancel goes out too,
 // once can_cancel_on_service(). Returns the operation's status; the reply

@@ -212,12 +212,15 @@ const Command kCommands[] = {
      "An interactive SQL shell on SERVER and DB. A statement ends at \";\" outside\n"
      "quotes and comments, or at \\g; \\? lists the meta commands (\\d NAME, \\dt,\n"
      "\\x auto, \\timing, \\i FILE, \\watch SECONDS, \\set NAME VALUE, ...).\n"
+     "Results in the table format unless --format names another.\n"
      "On a terminal: line editing, Tab completion, history in\n"
      "$XDG_STATE_HOME/tarn/history (else ~/.local/state/tarn/history), results\n"
-     "through $PAGER (else less -SFRX) when taller than the screen; Ctrl-C at the\n"
-     "prompt clears the line, Ctrl-D or \\q leaves. Reading a script from standard\n"
-     "input: no prompt, and the first error ends the shell with status 1 unless\n"
-     "--keep-going is given. Results in the table format unless --format names another.\n\n"
+     "through $PAGER (else less -SFRX) when taller than the screen.\n"
+     "Ctrl-C: at the prompt it clears the line; during \\watch it stops the\n"
+     "repeating; while a statement runs the shell returns to the prompt once the\n"
+     "answer has arrived. Ctrl-D or \\q leaves with status 0.\n"
+     "Reading a script from standard input: no prompt, and the first error ends\n"
+     "the shell with status 1 unless --keep-going is given; Ctrl-C ends it with 130.\n\n"
      "example: tarn shell local shop < report.sql\n",
      {},
      0,

@@ -55,6 +55,7 @@ bool run_statement(const StatementTarget &target, const std::string &sql, Answer
     if (tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), 0, 0,
                           target.token.c_str()) != 0) {
         *error = tarn_client_last_error();
+        cancel_if_timed_out(target);
         return false;
     }
     read_last_reply(answer);
