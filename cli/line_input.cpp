@@ -79,9 +79,10 @@ public:
         el_set(el_, EL_HIST, history, hist_);
         el_set(el_, EL_PROMPT, &EditInput::prompt_of);
         el_set(el_, EL_GETCFN, &EditInput::next_char);
-        el_set(el_, EL_ADDFN, "tarn-complete", "complete a name", &EditInput::on_tab);
+        // The narrow EL_ADDFN keeps copies of both names that el_end never frees.
+        el_wset(el_, EL_ADDFN, L"tarn-complete", L"complete a name", &EditInput::on_tab);
         el_set(el_, EL_BIND, "^I", "tarn-complete", nullptr);
-        el_set(el_, EL_ADDFN, "tarn-interrupt", "clear the line", &EditInput::on_interrupt);
+        el_wset(el_, EL_ADDFN, L"tarn-interrupt", L"clear the line", &EditInput::on_interrupt);
         el_set(el_, EL_BIND, "^C", "tarn-interrupt", nullptr);
     }
     ~EditInput() override {
