@@ -215,3 +215,52 @@ def test_an_unknown_meta_command_is_one_error_line(service, state_dir):
     child.expect_exact("ERROR: unknown meta command \\nonsense")
     child.expect_exact(PROMPT)
     leave(child)
+
+
+META_CASES = [
+    # (script, text standard output holds, text standard error holds)
+    ("\\l\n", "shop.db", ""),
+    ("\\dt ord*\n", "order_lines", ""),
+    ("\\dt ord*\n", "(2 rows)", ""),
+    ("\\dv\n", "order_totals", ""),
+    ("\\di orders_by_*\n", "orders_by_customer", ""),
+    ("\\script orders\n", "CREATE TABLE orders (", ""),
+    ("\\script select customers\n", 'FROM "customers"', ""),
+    ("\\jobs\n", "restock_low_products", ""),
+    ("\\activity\n", "(0 rows)", ""),
+    ("\\timing on\nselect 1;\n", "Time: ", ""),
+    ("select 41 + 1 as v;\n\\g\n", "42\n(1 row)\nv\n--\n42", ""),
+    ("\\set a 1\n\\set b two\n\\set\n", "a = '1'\nb = 'two'\n", ""),
+    ("\\c local shop\nselect 1 as a;\n", "now on local/shop\n", ""),
+    ("\\?\n", "\\watch SECONDS", ""),
+    ("\\refresh\nselect 3 as c;\n", "(1 row)", ""),
+    ("\\x on\nselect 1 as a, 2 as b;\n", "-[ row 1 ]-\na | 1\nb | 2\n(1 row)", ""),
+    ("\\format json\nselect 1 as a, 'x' as b;\n", '{"a":1,"b":"x"}\n', ""),
+    ("\\format tsv\nselect 'a\tb' as t;\n", "t\na\\tb\n", ""),
+    ("select 1 as a; \\q\nselect 2 as never;\n", "a\n-\n1", ""),
+    ("\\kill 99999\n", "", "ERROR: HTTP 404: no running request with spid 99999\n"),
+    ("\\c nowhere\n", "", "ERROR: HTTP 404"),
+    ("\\x sideways\n", "", "ERROR: \\x takes on, off or auto, not sideways\n"),
+    ("\\i /nonexistent.sql\n", "", "ERROR: cannot read /nonexistent.sql"),
+]
+
+
+@pytest.mark.parametrize("script,out,err", META_CASES)
+def test_meta_commands_in_a_script(service, state_dir, script, out, err):
+    r = run_script(service, state_dir, script)
+    assert out in r.stdout, r.stdout + r.stderr
+    assert err in r.stderr
+    assert r.returncode == (1 if err else 0)
+    if not err:
+        assert r.stderr == ""
+    assert "never" not in r.stdout
+
+
+def test_o_writes_results_to_a_file_and_back(service, state_dir):
+    path = os.path.join(state_dir, "out.txt")
+    r = run_script(service, state_dir,
+                   "\\o %s\nselect 1 as infile;\n\\o\nselect 2 as onscreen;\n" % path)
+    assert r.returncode == 0, r.stderr
+    with open(path) as f:
+        assert "infile" in f.read()
+    assert "infile" not in r.stdout and "onscreen" in r.stdout
