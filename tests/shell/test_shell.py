@@ -264,3 +264,12 @@ def test_o_writes_results_to_a_file_and_back(service, state_dir):
     with open(path) as f:
         assert "infile" in f.read()
     assert "infile" not in r.stdout and "onscreen" in r.stdout
+
+
+def test_a_set_the_service_cut_says_so_in_its_footer(service, state_dir):
+    # The service keeps 100,000 rows of a result when the request names no limit.
+    script = ("with recursive n(i) as (select 1 union all select i + 1 from n where i < 100005)"
+              " select i from n;\n")
+    r = run_script(service, state_dir, script)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.endswith("\n100000\n(cut by the service after 100000 rows)\n")
