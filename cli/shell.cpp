@@ -91,6 +91,8 @@ public:
         input_ = open_line_input(interactive_, interactive_ ? history_file_path() : "", context);
         std::string line;
         while (!quit_) {
+            // A Ctrl-C that came while a statement ran has been answered.
+            clear_interrupts();
             LineInput::Read got = input_->read(prompt(), &line);
             if (got == LineInput::Read::End) break;
             if (got == LineInput::Read::Interrupted) continue;
@@ -156,7 +158,6 @@ private:
         double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        if (interactive_) clear_interrupts();
         if (!ok) return fail(error);
         print_answer(answer, timing_ ? ms : -1);
         return true;
