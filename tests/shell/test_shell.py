@@ -273,3 +273,18 @@ def test_a_set_the_service_cut_says_so_in_its_footer(service, state_dir):
     r = run_script(service, state_dir, script)
     assert r.returncode == 0, r.stderr
     assert r.stdout.endswith("\n100000\n(cut by the service after 100000 rows)\n")
+
+
+def test_a_slow_statement_shows_its_elapsed_time_until_it_ends(service, state_dir):
+    child = spawn(service, state_dir)
+    child.sendline("select 1 as quick;")
+    child.expect_exact("(1 row)")
+    assert "elapsed" not in child.before
+    child.expect_exact(PROMPT)
+    child.sendline("with recursive n(i) as (select 1 union all select i + 1 from n"
+                   " where i < 8000000) select count(*) as slow from n;")
+    child.expect(r"\relapsed \d+\.\d s")
+    # Erased before the result is printed.
+    child.expect(r"\r {20}\rslow")
+    child.expect_exact("8000000")
+    leave(child)
