@@ -27,6 +27,8 @@ TEST_PACKAGES=(
   openssl curl hyperfine dpkg-dev
   g++-mingw-w64-x86-64 wine64
   groff zsh
+  # tarn shell's tests drive it through a pseudo-terminal.
+  python3-pexpect python3-pytest
   # Fuzzing (clang with libFuzzer) and the memcheck job.
   clang libclang-rt-dev valgrind
   # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
