@@ -9,18 +9,27 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace tarn_test {
 
-DemoService::DemoService(const std::vector<std::string> &options, const std::string &data_dir) {
+DemoService::DemoService(const std::vector<std::string> &options, const std::string &data_dir,
+                         bool as_nobody) {
     if (data_dir.empty()) {
         std::string tmpl = (std::filesystem::temp_directory_path() / "tarn-e2e-XXXXXX").string();
         if (mkdtemp(tmpl.data()) == nullptr) return;
         dir_ = tmpl;
+        if (as_nobody && geteuid() == 0 && chown(dir_.c_str(), 65534, 65534) != 0) return;
     } else {
         dir_ = data_dir;
     }
+    std::string log_tmpl =
+        (std::filesystem::temp_directory_path() / "tarn-e2e-log-XXXXXX").string();
+    int log_fd = mkostemp(log_tmpl.data(), O_CLOEXEC);
+    if (log_fd < 0) return;
+    log_ = log_tmpl;
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> args = {TARN_DEMO_SERVICE, "--listen", "127.0.0.1:0", "--data", dir_};
@@ -28,8 +37,10 @@ DemoService::DemoService(const std::vector<std::string> &options, const std::str
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
+        dup2(log_fd, STDERR_FILENO);
         close(out[0]);
         close(out[1]);
+        if (as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -37,6 +48,7 @@ DemoService::DemoService(const std::vector<std::string> &options, const std::str
         _exit(127);
     }
     close(out[1]);
+    close(log_fd);
     // The first line is the base URL, printed once the service listens.
     std::string line;
     pollfd p{out[0], POLLIN, 0};
@@ -54,6 +66,7 @@ DemoService::DemoService(const std::vector<std::string> &options, const std::str
 
 DemoService::~DemoService() {
     stop();
+    if (!log_.empty()) unlink(log_.c_str());
     if (!keep_ && !dir_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -77,6 +90,13 @@ int DemoService::stop(int limit_s) {
     }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string DemoService::log() const {
+    std::ifstream in(log_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
 }
 
 RunResult DemoService::tarn(const std::vector<std::string> &args, EnvChanges env) const {
