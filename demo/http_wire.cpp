@@ -195,7 +195,8 @@ std::string reply_head(const Response &res, size_t body_len, bool keep_alive) {
     std::string h = "HTTP/1.1 " + std::to_string(res.status) + " " + reason(res.status) + "\r\n";
     if (!res.content_type.empty()) h += "Content-Type: " + res.content_type + "\r\n";
     h += "Content-Length: " + std::to_string(body_len) + "\r\n";
-    for (const auto &[name, value] : res.headers) h += name + ": " + value + "\r\n";
+    for (const auto &[name, value] : res.headers)
+        h.append(name).append(": ").append(value).append("\r\n");
     if (!keep_alive) h += "Connection: close\r\n";
     return h + "\r\n";
 }

@@ -23,11 +23,13 @@ bool table_columns(sqlite3 *db, const std::string &table, std::vector<std::strin
                                 " pragma_table_info(s.name) p"
                                 " WHERE s.type = 'table' AND s.name = ?1 ORDER BY p.cid",
                                 -1, &st, nullptr);
-    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-    while (rc == SQLITE_OK && (rc = sqlite3_step(st)) == SQLITE_ROW) {
-        cols.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
-        types.emplace_back(t != nullptr ? t : "");
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            cols.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+            const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+            types.emplace_back(t != nullptr ? t : "");
+        }
     }
     sqlite3_finalize(st);
     // A schema that cannot be read is the storage's failure, not a missing table.
