@@ -24,19 +24,26 @@ set(TARN_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarn-client)
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
-# The program's manual page (compressed for the Debian package, as Debian
-# wants) and its bash and zsh completions.
-set(TARN_MAN_PAGE ${PROJECT_SOURCE_DIR}/cli/tarn.1)
-if(TARN_PACKAGE_DEB)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TARN_MAN_PAGE})
-  execute_process(COMMAND gzip -9nc ${TARN_MAN_PAGE}
-    OUTPUT_FILE ${PROJECT_BINARY_DIR}/tarn.1.gz RESULT_VARIABLE gzip_status)
-  if(NOT gzip_status EQUAL 0)
-    message(FATAL_ERROR "gzip failed on ${TARN_MAN_PAGE}")
-  endif()
-  set(TARN_MAN_PAGE ${PROJECT_BINARY_DIR}/tarn.1.gz)
+# The manual pages of the program and of the demo service (compressed for
+# the Debian package, as Debian wants) and the program's bash and zsh
+# completions.
+set(TARN_MAN_PAGES ${PROJECT_SOURCE_DIR}/cli/tarn.1)
+if(TARGET tarn-demo-service)
+  list(APPEND TARN_MAN_PAGES ${PROJECT_SOURCE_DIR}/demo/tarn-demo-service.1)
 endif()
-install(FILES ${TARN_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+foreach(page IN LISTS TARN_MAN_PAGES)
+  if(TARN_PACKAGE_DEB)
+    get_filename_component(page_name ${page} NAME)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${page})
+    execute_process(COMMAND gzip -9nc ${page}
+      OUTPUT_FILE ${PROJECT_BINARY_DIR}/${page_name}.gz RESULT_VARIABLE gzip_status)
+    if(NOT gzip_status EQUAL 0)
+      message(FATAL_ERROR "gzip failed on ${page}")
+    endif()
+    set(page ${PROJECT_BINARY_DIR}/${page_name}.gz)
+  endif()
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+endforeach()
 install(FILES cli/completions/tarn.bash RENAME tarn
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT runtime)
 install(FILES cli/completions/_tarn

@@ -61,6 +61,7 @@ lib/cmake/tarn-client/tarn-client-targets-${config:-noconfig}.cmake
 share/doc/tarn/LICENSE
 share/doc/tarn/THIRD-PARTY-NOTICES.md
 share/man/man1/tarn.1
+share/man/man1/tarn-demo-service.1
 share/bash-completion/completions/tarn
 share/zsh/site-functions/_tarn" || fail "the installed files differ from the list above (< expected, > installed)"
 (cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort)
@@ -149,6 +150,7 @@ usr/bin/tarn-demo-service
 usr/lib/$multiarch/libtarn-client.so.1
 usr/lib/$multiarch/libtarn-client.so.1.0.0
 usr/share/man/man1/tarn.1.gz
+usr/share/man/man1/tarn-demo-service.1.gz
 usr/share/bash-completion/completions/tarn
 usr/share/zsh/site-functions/_tarn
 usr/share/doc/tarn/copyright
