@@ -46,7 +46,10 @@ const char *const kFunctions[] = {
     "jsonb_group_object", "jsonb_insert", "jsonb_object", "jsonb_patch", "jsonb_remove",
     "jsonb_replace", "jsonb_set",
     // full-text search
-    "match", "snippet", "offsets", "matchinfo", "highlight", "bm25", nullptr};
+    "match", "snippet", "offsets", "matchinfo", "highlight", "bm25",
+    // ALTER TABLE rewrites the schema through these; SQL cannot call them
+    "sqlite_rename_column", "sqlite_rename_table", "sqlite_rename_test", "sqlite_rename_quotefix",
+    "sqlite_drop_column", nullptr};
 
 // Read-only forms: allowed bare (or as a table-valued function without a
 // value), refused when they would set something.
