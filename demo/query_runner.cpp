@@ -200,6 +200,7 @@ std::shared_ptr<Running> Registry::add(sqlite3 *conn, const std::string &db, con
         for (const auto &[spid, r] : map_)
             if (r->token == token) return nullptr;
     auto r = std::make_shared<Running>();
+    r->cancelled = stopping_;  // a statement that starts while the service stops ends at once
     r->spid = next_spid_++;
     r->conn = conn;
     r->db = db;
@@ -240,6 +241,7 @@ bool Registry::cancel_token(const std::string &token) {
 
 void Registry::cancel_all() {
     std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
     for (auto &[spid, r] : map_) {
         r->cancelled = true;
         sqlite3_interrupt(r->conn);

@@ -42,6 +42,7 @@ public:
     void remove(int spid);
     bool cancel_spid(int spid);
     bool cancel_token(const std::string &token);
+    // Cancels every statement, and those registered from now on.
     void cancel_all();
     // Copies of the records, by spid.
     struct Info {
@@ -55,6 +56,7 @@ private:
     std::mutex mu_;
     std::map<int, std::shared_ptr<Running>> map_;
     int next_spid_ = 51;
+    bool stopping_ = false;
 };
 
 struct RunOutcome {
