@@ -96,6 +96,10 @@ TEST(Hardening, SqlSurfaceIsByAllowance) {
          " round(sqrt(2), 3), upper(hex(zeroblob(1))), row_number() over (), count(*)",
          200, "[2,\"2024-02-01\",1.414,\"00\",1,1]"},
         {"journal_mode_read", "PRAGMA journal_mode", 200, "[\"wal\"]"},
+        {"alter_table",
+         "create table t(a, b); alter table t rename to t2; alter table t2 rename column a to c;"
+         " alter table t2 drop column b; drop table t2",
+         200, "\"statement\":5"},
     };
     for (const SqlCase &c : cases) {
         RawReply r = query(svc, c.sql);
@@ -172,6 +176,45 @@ TEST(Hardening, ControlGetsThroughBusyWorkers) {
     EXPECT_EQ(running(), 0U);
     for (int fd : slow) close(fd);
     for (int fd : idle) close(fd);
+}
+
+struct Limit {
+    const char *name;
+    std::string head;  // sent, then the reply is read
+    int status;
+};
+
+// Each limit answers its status from the head alone, before a body is read.
+TEST(Hardening, RequestLimitsAnswerTheirStatus) {
+    DemoService svc;
+    ASSERT_FALSE(svc.url().empty());
+    std::string many;
+    for (int i = 0; i < 101; ++i) many += "X-H" + std::to_string(i) + ": v\r\n";
+    const Limit limits[] = {
+        {"request_line", "GET /ping?x=" + std::string(9000, 'a') + " HTTP/1.1\r\n", 414},
+        {"header_line", "GET /ping HTTP/1.1\r\nX-Long: " + std::string(9000, 'a') + "\r\n", 431},
+        {"header_count", "GET /ping HTTP/1.1\r\n" + many + "\r\n", 431},
+        {"body", "POST /query HTTP/1.1\r\nContent-Length: 9000000\r\n\r\n", 413},
+        {"chunked", "POST /query HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+        {"within", "GET /ping HTTP/1.1\r\nX-Fine: " + std::string(8000, 'a') + "\r\n\r\n", 200},
+    };
+    for (const Limit &l : limits) {
+        int fd = raw_connect(svc.url());
+        ASSERT_GE(fd, 0);
+        raw_send(fd, l.head);
+        EXPECT_EQ(raw_read(fd, 10000).status, l.status) << l.name;
+        close(fd);
+    }
+}
+
+TEST(Hardening, StatementsStopAtTheDefaultTimeLimit) {
+    DemoService svc({"--statement-timeout", "1"});
+    ASSERT_FALSE(svc.url().empty());
+    auto t0 = Clock::now();
+    RawReply r = query(svc, kLong);
+    EXPECT_EQ(r.status, 408) << r.body;
+    EXPECT_NE(r.body.find("after 1 s"), std::string::npos) << r.body;
+    EXPECT_LT(elapsed_ms(t0), 30000);
 }
 
 struct Flood {
