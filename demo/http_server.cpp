@@ -226,6 +226,8 @@ struct HttpServer::Impl {
             }
             c->reset(limits);
             watch(std::move(c));
+            // The request often follows the handshake at once.
+            if (waiting.count(fd) != 0) readable(fd);
         }
     }
 
