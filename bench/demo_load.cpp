@@ -113,10 +113,10 @@ int load(int port, int clients, int per_client) {
         return all[static_cast<size_t>(p * static_cast<double>(all.size() - 1))];
     };
     printf(
-        "clients %d: %zu requests in %.2f s: %.0f requests/s, p50 %.2f ms, p99 %.2f ms, %d "
-        "errors\n",
-        clients, all.size(), secs, static_cast<double>(all.size()) / secs, pct(0.50), pct(0.99),
-        errors.load());
+        "clients %d: %zu requests in %.2f s: %.0f requests/s, mean %.2f ms, p50 %.2f ms, "
+        "p99 %.2f ms, %d errors\n",
+        clients, all.size(), secs, static_cast<double>(all.size()) / secs,
+        sum / static_cast<double>(all.size()), pct(0.50), pct(0.99), errors.load());
     return errors.load() == 0 ? 0 : 1;
 }
 

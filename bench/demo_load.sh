@@ -13,10 +13,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${BUILD:-build-rel}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target tarn-demo-service tarn_demo_load >/dev/null
-load=$build/bench/tarn_demo_load
-
 tmp=$(mktemp -d)
 pid=
 cleanup() {
@@ -24,6 +20,12 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target tarn-demo-service tarn_demo_load >"$tmp/build.log" 2>&1 || {
+  cat "$tmp/build.log" >&2
+  exit 1
+}
+load=$build/bench/tarn_demo_load
 
 # measure NAME SERVICE: the three figures for one service binary.
 measure() {
