@@ -1,12 +1,15 @@
 #include "demo_process.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,14 +17,25 @@
 #include <thread>
 
 namespace tarn_test {
+namespace {
+
+// Takes CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH and CAP_FOWNER out of the
+// bounding set, so the program this process executes keeps root's uid but
+// no longer passes over file modes.
+bool drop_mode_overrides() {
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+        if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return false;
+    return true;
+}
+
+}  // namespace
 
 DemoService::DemoService(const std::vector<std::string> &options, const std::string &data_dir,
-                         bool as_nobody) {
+                         bool bound_by_modes) {
     if (data_dir.empty()) {
         std::string tmpl = (std::filesystem::temp_directory_path() / "tarn-e2e-XXXXXX").string();
         if (mkdtemp(tmpl.data()) == nullptr) return;
         dir_ = tmpl;
-        if (as_nobody && geteuid() == 0 && chown(dir_.c_str(), 65534, 65534) != 0) return;
     } else {
         dir_ = data_dir;
     }
@@ -40,7 +54,10 @@ DemoService::DemoService(const std::vector<std::string> &options, const std::str
         dup2(log_fd, STDERR_FILENO);
         close(out[0]);
         close(out[1]);
-        if (as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+        if (bound_by_modes && geteuid() == 0 && !drop_mode_overrides()) {
+            dprintf(STDERR_FILENO, "test: cannot drop the capabilities that pass over modes\n");
+            _exit(126);
+        }
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -15,10 +15,10 @@ class DemoService {
 public:
     // Starts the service with extra options (such as --password); an empty
     // url() afterwards means it did not come up. data_dir reuses a folder.
-    // as_nobody runs it as user nobody when the test runs as root, so file
-    // permissions bind it.
+    // bound_by_modes takes from a root service the capabilities that
+    // override file modes, so a read-only folder binds it as any user.
     explicit DemoService(const std::vector<std::string> &options = {},
-                         const std::string &data_dir = "", bool as_nobody = false);
+                         const std::string &data_dir = "", bool bound_by_modes = false);
     ~DemoService();
     DemoService(const DemoService &) = delete;
     DemoService &operator=(const DemoService &) = delete;

@@ -310,7 +310,7 @@ TEST(Hardening, ProfileIdsStayUniqueAndInRange) {
 TEST(Hardening, ReadOnlyFolderAnswers503OnWrites) {
     std::string dir;
     {
-        DemoService seed({}, "", true);
+        DemoService seed;
         ASSERT_FALSE(seed.url().empty()) << seed.log();
         seed.keep_data();
         dir = seed.data_dir();
