@@ -315,31 +315,36 @@ TEST(Hardening, ReadOnlyFolderAnswers503OnWrites) {
         seed.keep_data();
         dir = seed.data_dir();
     }
+    // Writable again and gone however the test ends.
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::permissions(dir, fs::perms::owner_all, ec);
+            fs::remove_all(dir, ec);
+        }
+    } cleanup{dir};
     for (const auto &e : fs::directory_iterator(dir))
         fs::permissions(e.path(), fs::perms::owner_read | fs::perms::group_read);
     fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    {
-        DemoService svc({}, dir, true);
-        svc.keep_data();
-        ASSERT_FALSE(svc.url().empty()) << svc.log();
-        EXPECT_NE(svc.log().find("read-only"), std::string::npos) << svc.log();
-        struct Write {
-            const char *method, *target, *body;
-        } writes[] = {
-            {"POST", "/connections?action=save", R"({"name":"x","db":"shop"})"},
-            {"POST", "/query", R"({"db":"shop","sql":"update products set stock = 1"})"},
-            {"POST", "/editgrid?action=apply",
-             R"({"db":"shop","table":"products","updates":[{"rowid":1,"values":{"stock":2}}]})"},
-            {"POST", "/storage?action=checkpoint", R"({"db":"shop"})"},
-            {"POST", "/agent?action=toggle", R"({"job_id":"1"})"},
-        };
-        for (const Write &w : writes) {
-            RawReply r = raw_request(svc.url(), w.method, w.target, w.body);
-            EXPECT_EQ(r.status, 503) << w.target << ": " << r.body;
-        }
+    DemoService svc({}, dir, true);
+    svc.keep_data();
+    ASSERT_FALSE(svc.url().empty()) << svc.log();
+    EXPECT_NE(svc.log().find("read-only"), std::string::npos) << svc.log();
+    struct Write {
+        const char *method, *target, *body;
+    } writes[] = {
+        {"POST", "/connections?action=save", R"({"name":"x","db":"shop"})"},
+        {"POST", "/query", R"({"db":"shop","sql":"update products set stock = 1"})"},
+        {"POST", "/editgrid?action=apply",
+         R"({"db":"shop","table":"products","updates":[{"rowid":1,"values":{"stock":2}}]})"},
+        {"POST", "/storage?action=checkpoint", R"({"db":"shop"})"},
+        {"POST", "/agent?action=toggle", R"({"job_id":"1"})"},
+    };
+    for (const Write &w : writes) {
+        RawReply r = raw_request(svc.url(), w.method, w.target, w.body);
+        EXPECT_EQ(r.status, 503) << w.target << ": " << r.body;
     }
-    fs::permissions(dir, fs::perms::owner_all);
-    fs::remove_all(dir);
 }
 
 TEST(Hardening, RequestLogHasOneLinePerRequestWithoutThePassword) {
