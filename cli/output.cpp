@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "result_grid.h"
 #include "tarn_client.h"
 
 #ifdef _WIN32
@@ -64,6 +66,47 @@ void print_error_line(const char *message) {
     fputs("\n", stderr);
 }
 
+namespace {
+
+void print_grid(Format format, const GridSource &g) {
+    switch (format) {
+        case Format::Table:
+            print_table(g, stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
+            break;
+        case Format::Csv:
+            print_csv(g, stdout);
+            break;
+        case Format::Tsv:
+            print_tsv(g, stdout);
+            break;
+        case Format::Json:
+            print_json_lines(g, stdout);
+            break;
+        case Format::Raw:
+            break;
+    }
+}
+
+void note_cut(int set, int rows) {
+    fprintf(stderr, "tarn: result set %d cut by the service after %d rows\n", set, rows);
+}
+
+// Every set of a batched reply in order: a table or CSV/TSV block each,
+// an empty line between them; JSON lines run on.
+void print_sets(Format format) {
+    std::unique_ptr<tarn_result, void (*)(tarn_result *)> r(tarn_client_take_result(),
+                                                            tarn_result_free);
+    int sets = r ? tarn_result_set_count(r.get()) : 0;
+    for (int i = 0; i < sets; ++i) {
+        if (i > 0 && format != Format::Json) fputs("\n", stdout);
+        ResultGrid g(r.get(), i);
+        print_grid(format, g);
+        if (tarn_result_truncated(r.get()) != 0) note_cut(i + 1, g.row_count());
+    }
+}
+
+}  // namespace
+
 void print_result(Format format) {
     bool grid = tarn_client_row_count() >= 0;
     if (format == Format::Raw || !grid) {
@@ -71,22 +114,13 @@ void print_result(Format format) {
         if (grid) print_preview();
         return;
     }
-    switch (format) {
-        case Format::Table:
-            print_table(stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
-            break;
-        case Format::Csv:
-            print_csv(stdout);
-            break;
-        case Format::Tsv:
-            print_tsv(stdout);
-            break;
-        case Format::Json:
-            print_json_lines(stdout);
-            break;
-        case Format::Raw:
-            break;
+    if (tarn_client_set_count() > 1) {
+        print_sets(format);
+        return;
     }
+    LastReplyGrid g;
+    print_grid(format, g);
+    if (tarn_client_truncated() != 0) note_cut(1, g.row_count());
 }
 
 bool finish_output() {
@@ -109,11 +143,22 @@ bool finish_output() {
     return false;
 }
 
-const char *column_label(int col, char *buf, size_t cap) {
-    const char *name = tarn_client_col_name(col);
-    if (name[0] != '\0') return name;
-    snprintf(buf, cap, "%d", col + 1);
-    return buf;
+int LastReplyGrid::row_count() const {
+    return tarn_client_row_count();
 }
-
+int LastReplyGrid::col_count() const {
+    return tarn_client_col_count();
+}
+const char *LastReplyGrid::col_name(int col) const {
+    return tarn_client_col_name(col);
+}
+int LastReplyGrid::cell_kind(int row, int col) const {
+    return tarn_client_cell_kind(row, col);
+}
+const char *LastReplyGrid::cell_text(int row, int col, size_t *n) const {
+    return tarn_client_cell_text(row, col, n);
+}
+const char *LastReplyGrid::cell_json(int row, int col, size_t *n) const {
+    return tarn_client_cell_json(row, col, n);
+}
 }  // namespace tarn_cli

@@ -99,7 +99,6 @@ tarn - libsqlite3-.*|libcpp-httplib.*|libtarn-client1
 libtarn-client1 - libsqlite3-.*|libcpp-httplib.*
 libtarn-client-dev + libtarn-client1
 tarn-demo-service + libsqlite3-0
-tarn-demo-service + libcpp-httplib.*
 tarn $no_yyjson libyyjson.*
 libtarn-client1 $no_yyjson libyyjson.*
 libtarn-client-dev $no_yyjson libyyjson.*

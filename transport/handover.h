@@ -22,12 +22,12 @@ struct Note {
 };
 
 // Hands b out like wire::body_take and notes the buffer for take().
-char *give(Note *note, wire::BodyBuffer *b);
+char *give(Note *kept, wire::BodyBuffer *b);
 
 // True when buf is the body give() handed out last, with its byte length
 // (terminator not counted) and its capacity; the note is forgotten either
 // way.
-bool take(Note *note, const char *buf, size_t *len, size_t *cap);
+bool take(Note *kept, const char *buf, size_t *len, size_t *cap);
 
 // Grows b to hold a body of n bytes and the slack, when n is a plausible
 // Content-Length; a body that turns out longer still grows by doubling.

@@ -43,6 +43,9 @@ struct Reply {
 
     int status = 200;
     std::string body;
+    // When set, the body is these bytes instead: a large reply served from
+    // one buffer, so answering costs no copy of it.
+    std::shared_ptr<const std::string> shared_body;
     // Sent after the status line. Content-Length is added unless one of
     // these sets it or Transfer-Encoding (and never for 1xx, 204, 304).
     std::vector<Header> headers;
@@ -90,6 +93,9 @@ public:
     size_t connections() const;  // connections accepted so far
     // Closes a connection that stays idle this long after a reply (0: never).
     void close_idle_after(int ms);
+    // Stops keeping each request for requests() and last(): a server under
+    // load for a benchmark then costs no memory per request.
+    void forget_requests();
     Request last() const;  // an empty Request when none arrived
     void clear();          // forgets recorded requests; replies stay
     // Bytes read from clients after any TLS handshake, partial requests

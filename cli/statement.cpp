@@ -1,0 +1,91 @@
+#include "statement.h"
+
+#include <yyjson.h>
+
+#include <algorithm>
+
+#include "tarn_client.h"
+
+namespace tarn_cli {
+namespace {
+
+bool has_members(yyjson_val *v) {
+    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
+}
+
+// The sets of a reply in order, as the library counts result sets: the
+// root's grid, else every result of every batch, those with rows holding
+// the next of the result's grids.
+void collect_sets(yyjson_val *root, std::vector<Answer::SetInfo> *sets) {
+    if (!has_members(root)) return;
+    if (yyjson_is_arr(yyjson_obj_get(root, "rows"))) {
+        Answer::SetInfo set;
+        set.has_grid = true;
+        set.truncated = yyjson_get_bool(yyjson_obj_get(root, "truncated"));
+        set.grid_set = 0;
+        sets->push_back(set);
+        return;
+    }
+    if (yyjson_is_arr(yyjson_obj_get(root, "columns"))) return;
+    int grids = 0;
+    size_t b = 0;
+    size_t bmax = 0;
+    yyjson_val *batch = nullptr;
+    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
+        if (!has_members(batch)) continue;
+        size_t i = 0;
+        size_t max = 0;
+        yyjson_val *result = nullptr;
+        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
+            if (!has_members(result)) continue;
+            Answer::SetInfo set;
+            if (yyjson_is_arr(yyjson_obj_get(result, "rows"))) {
+                set.has_grid = true;
+                set.truncated = yyjson_get_bool(yyjson_obj_get(result, "truncated"));
+                set.grid_set = grids++;
+            } else if (yyjson_is_int(yyjson_obj_get(result, "changes"))) {
+                set.changes = yyjson_get_sint(yyjson_obj_get(result, "changes"));
+            } else {
+                continue;
+            }
+            sets->push_back(set);
+        }
+    }
+}
+
+}  // namespace
+
+const GridSource &Answer::grid(int i) const {
+    grid_ = std::make_unique<ResultGrid>(result_.get(), info(i).grid_set);
+    return *grid_;
+}
+
+void read_last_reply(Answer *answer) {
+    answer->sets_.clear();
+    answer->grid_.reset();
+    answer->result_.reset(tarn_client_take_result());
+    answer->reply_ = answer->result_ ? tarn_result_text(answer->result_.get()) : "";
+    yyjson_doc *doc = yyjson_read(answer->reply_.data(), answer->reply_.size(), 0);
+    if (doc != nullptr) collect_sets(yyjson_doc_get_root(doc), &answer->sets_);
+    yyjson_doc_free(doc);
+    // A reply the library cannot read as a grid prints as text.
+    if (!answer->result_ ||
+        tarn_result_set_count(answer->result_.get()) <
+            static_cast<int>(std::count_if(answer->sets_.begin(), answer->sets_.end(),
+                                           [](const Answer::SetInfo &s) { return s.has_grid; })))
+        answer->sets_.clear();
+}
+
+bool run_statement(const StatementTarget &target, const std::string &sql, Answer *answer,
+                   std::string *error) {
+    if (tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), 0, 0,
+                          target.token.c_str()) != 0) {
+        *error = tarn_client_last_error();
+        cancel_if_timed_out(target);
+        return false;
+    }
+    read_last_reply(answer);
+    return true;
+}
+
+}  // namespace tarn_cli
