@@ -75,6 +75,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=tarn-other-host.inva
 tls_body='served over tls'
 printf 'HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s' \
   "${#tls_body}" "$tls_body" >"$tmp/hello"
+# A ping answer for sessions without a password (tests/win/session_test.cpp).
+ping_body='{"rows":[["over tls"]]}'
+printf 'HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: %d\r\nConnection: close\r\n\r\n%s' \
+  "${#ping_body}" "$ping_body" >"$tmp/ping"
 # The hostile case redirect_from_https_to_http (tests/support/hostile_cases.cpp):
 # the same bytes, served over TLS.
 printf 'HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/end\r\nContent-Length: 9\r\n\r\nnot taken' \

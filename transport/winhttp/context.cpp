@@ -1,52 +1,100 @@
-#include "transport/keepalive_winhttp.h"
-
-#include "transport/keepalive.h"
+#include "transport/winhttp/context.h"
 
 #include <cwchar>
+#include <new>
 
-namespace tarn::keepalive {
+// Older mingw-w64 headers predate automatic proxy configuration.
+#ifndef WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+#define WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY 4
+#endif
+
+namespace tarn::backend {
+
+long idle_seconds = 30;
+
+Context *open(Env *env) {
+    auto *ctx = new (std::nothrow) Context;
+    if (ctx == nullptr) return nullptr;
+    ctx->env = env;
+    // Manual reset: only the waiting call clears it.
+    ctx->wake = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ctx->wake == nullptr) {
+        delete ctx;
+        return nullptr;
+    }
+    return ctx;
+}
+
+void drop_connection(Context *ctx) {
+    if (ctx == nullptr) return;
+    ctx->last_host[0] = L'\0';
+    if (ctx->kept == nullptr) return;
+    WinHttpCloseHandle(ctx->kept);
+    ctx->kept = nullptr;
+}
+
+void close(Context *ctx) {
+    if (ctx == nullptr) return;
+    drop_connection(ctx);
+    CloseHandle(ctx->wake);
+    delete ctx;
+}
+
+bool take_body(Context *ctx, const char *buf, size_t *len, size_t *cap) {
+    return handover::take(&ctx->note, buf, len, cap);
+}
+
+}  // namespace tarn::backend
+
+namespace tarn::winhttp {
+
 namespace {
 
-HINTERNET s_session;
-ULONGLONG s_last_use;
-// The origin of the kept session's last reply; empty when none.
-wchar_t s_last_host[1024];
-INTERNET_PORT s_last_port;
-bool s_last_https;
+constexpr wchar_t kUserAgent[] = L"drumvale-tarn-client/1.0";
 
 }  // namespace
 
-HINTERNET kept_session(HINTERNET (*open)()) {
-    if (!enabled) return nullptr;
-    if (s_session != nullptr &&
-        GetTickCount64() - s_last_use > static_cast<ULONGLONG>(idle_seconds) * 1000)
-        close();
-    if (s_session == nullptr) s_session = open();
-    return s_session;
+HINTERNET open_session() {
+    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session == nullptr) {
+        // Systems before automatic proxy configuration refuse that access type.
+        session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                              WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    return session;
 }
 
-void finish() {
-    s_last_use = GetTickCount64();
+HINTERNET kept_session(backend::Context *ctx) {
+    if (!ctx->env->keepalive) return nullptr;
+    if (ctx->kept != nullptr &&
+        GetTickCount64() - ctx->last_use > static_cast<ULONGLONG>(backend::idle_seconds) * 1000)
+        backend::drop_connection(ctx);
+    if (ctx->kept == nullptr) ctx->kept = open_session();
+    return ctx->kept;
 }
 
-void served(const wchar_t *host, INTERNET_PORT port, bool https) {
-    if (wcslen(host) >= sizeof s_last_host / sizeof s_last_host[0]) return;
-    wcscpy(s_last_host, host);
-    s_last_port = port;
-    s_last_https = https;
+void finish(backend::Context *ctx) {
+    ctx->last_use = GetTickCount64();
 }
 
-bool may_resend(const wchar_t *host, INTERNET_PORT port, bool https, DWORD error) {
-    bool same = s_last_host[0] != L'\0' && wcscmp(s_last_host, host) == 0 && s_last_port == port &&
-                s_last_https == https;
+void served(backend::Context *ctx, const wchar_t *host, INTERNET_PORT port, bool https) {
+    if (wcslen(host) >= sizeof ctx->last_host / sizeof ctx->last_host[0]) return;
+    wcscpy(ctx->last_host, host);
+    ctx->last_port = port;
+    ctx->last_https = https;
+}
+
+bool may_resend(const backend::Context *ctx, const wchar_t *host, INTERNET_PORT port, bool https,
+                DWORD error) {
+    bool same = ctx->last_host[0] != L'\0' && wcscmp(ctx->last_host, host) == 0 &&
+                ctx->last_port == port && ctx->last_https == https;
     return same && error == ERROR_WINHTTP_CONNECTION_ERROR;
 }
 
-void close() {
-    s_last_host[0] = L'\0';
-    if (s_session == nullptr) return;
-    WinHttpCloseHandle(s_session);
-    s_session = nullptr;
+void disown_kept(backend::Context *ctx) {
+    ctx->kept = nullptr;
+    ctx->last_host[0] = L'\0';
 }
 
-}  // namespace tarn::keepalive
+}  // namespace tarn::winhttp

@@ -1,20 +1,18 @@
 // WinHTTP's side of the trace and the time limit, and its label.
-#include "transport/winhttp_hooks.h"
+#include "transport/winhttp/hooks.h"
 
 #include <string>
 
-#include "transport/backends.h"
-#include "transport/exchange_limits.h"
-#include "transport/trace.h"
+#include "transport/backend.h"
 
-namespace tarn {
+namespace tarn::backend {
 
-const char *backend_label() {
+const char *label() {
     // WinHTTP ships with the system and reports no version of its own.
     return "WinHTTP";
 }
 
-}  // namespace tarn
+}  // namespace tarn::backend
 
 namespace tarn::winhttp_hooks {
 
@@ -47,17 +45,18 @@ std::string raw_headers(HINTERNET request, DWORD which) {
     return utf8(wide.c_str(), static_cast<int>(size / sizeof(wchar_t)));
 }
 
-void CALLBACK on_status(HINTERNET request, DWORD_PTR /*context*/, DWORD status, LPVOID info,
+void CALLBACK on_status(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID info,
                         DWORD /*length*/) {
-    if (status != WINHTTP_CALLBACK_STATUS_REDIRECT || info == nullptr) return;
+    if (status != WINHTTP_CALLBACK_STATUS_REDIRECT || info == nullptr || context == 0) return;
+    const auto &sink = *reinterpret_cast<const trace::Sink *>(context);
     DWORD code = 0;
     DWORD size = sizeof code;
     WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
     std::string to = utf8(static_cast<const wchar_t *>(info), -1);
     if (!to.empty() && to.back() == '\0') to.pop_back();
-    trace::line(trace::kInfo, "following redirect " +
-                                  std::to_string(static_cast<unsigned long>(code)) + " to " + to);
+    sink.line(trace::kInfo, "following redirect " +
+                                std::to_string(static_cast<unsigned long>(code)) + " to " + to);
 }
 
 // Names of the failures seen most, for a system without the message texts
@@ -81,9 +80,9 @@ const char *error_name(DWORD error) {
 
 }  // namespace
 
-bool apply_deadline(HINTERNET h) {
-    if (!limits::active()) return true;
-    long left = limits::remaining_ms();
+bool apply_deadline(HINTERNET h, const limits::Clock &clock) {
+    if (!clock.active()) return true;
+    long left = clock.remaining_ms();
     if (left <= 0) return false;
     // 0 would mean "no timeout" to WinHTTP; left is at least 1 here.
     auto cap = [left](int ms) { return left < ms ? static_cast<int>(left) : ms; };
@@ -95,26 +94,28 @@ bool apply_deadline(HINTERNET h) {
     return true;
 }
 
-void watch_redirects(HINTERNET request) {
-    if (!trace::on()) return;
+void watch_redirects(HINTERNET request, const trace::Sink *sink) {
+    if (!sink->on()) return;
+    auto context = reinterpret_cast<DWORD_PTR>(sink);
+    WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
     WinHttpSetStatusCallback(request, on_status, WINHTTP_CALLBACK_FLAG_REDIRECT, 0);
 }
 
-void trace_sent(HINTERNET request) {
-    if (!trace::on()) return;
-    trace::lines(trace::kSent, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF |
-                                                        WINHTTP_QUERY_FLAG_REQUEST_HEADERS));
+void trace_sent(const trace::Sink &sink, HINTERNET request) {
+    if (!sink.on()) return;
+    sink.lines(trace::kSent, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF |
+                                                      WINHTTP_QUERY_FLAG_REQUEST_HEADERS));
 }
 
-void trace_received(HINTERNET request) {
-    if (!trace::on()) return;
-    trace::lines(trace::kReceived, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF));
+void trace_received(const trace::Sink &sink, HINTERNET request) {
+    if (!sink.on()) return;
+    sink.lines(trace::kReceived, raw_headers(request, WINHTTP_QUERY_RAW_HEADERS_CRLF));
 }
 
-void trace_failure(const char *step, DWORD error) {
-    if (!trace::on()) return;
+void trace_failure(const trace::Sink &sink, const char *step, DWORD error) {
+    if (!sink.on()) return;
     if (error == 0) {
-        trace::line(trace::kInfo, step);
+        sink.line(trace::kInfo, step);
         return;
     }
     char text[512] = "";
@@ -123,8 +124,8 @@ void trace_failure(const char *step, DWORD error) {
         GetModuleHandleA("winhttp.dll"), error, 0, text, sizeof text, nullptr);
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
         text[--n] = '\0';
-    trace::linef(trace::kInfo, "%s: WinHTTP error %lu: %s", step, static_cast<unsigned long>(error),
-                 n > 0 ? text : error_name(error));
+    sink.linef(trace::kInfo, "%s: WinHTTP error %lu: %s", step, static_cast<unsigned long>(error),
+               n > 0 ? text : error_name(error));
 }
 
 }  // namespace tarn::winhttp_hooks

@@ -4,10 +4,10 @@
 // and "ca:PATH" switch those off and check the certificate in the
 // sending-request callback, after the handshake and before the request is
 // written; a refusal cuts the connection at the relay the session goes
-// through (tls_gate_win.h).
+// through (tls_gate.h).
 #include <winsock2.h>
 // winsock2.h must come before windows.h.
-#include "transport/tls_winhttp.h"
+#include "transport/winhttp/tls.h"
 
 #include <wincrypt.h>
 #include <ws2tcpip.h>
@@ -18,8 +18,10 @@
 #include <cstring>
 #include <string>
 
-#include "transport/tls_gate_win.h"
-#include "transport/tls_policy.h"
+#include "transport/backend.h"
+#include "transport/winhttp/context.h"
+#include "transport/winhttp/job.h"
+#include "transport/winhttp/tls_gate.h"
 #include "transport/wire.h"
 
 namespace tarn::tls {
@@ -114,7 +116,7 @@ bool names_address(PCCERT_CONTEXT cert, const BYTE *addr, DWORD len) {
 // Chain up to a root of the bundle, validity dates and host name, as the
 // platform's SSL policy checks them. An IP address is matched here: Wine's
 // policy knows only DNS names.
-bool chain_trusted(PCCERT_CONTEXT cert, const wchar_t *host) {
+bool chain_trusted(PCCERT_CONTEXT cert, const wchar_t *host, const char *bundle) {
     std::wstring bare = host;
     if (bare.size() > 2 && bare.front() == L'[' && bare.back() == L']')
         bare = bare.substr(1, bare.size() - 2);
@@ -126,7 +128,7 @@ bool chain_trusted(PCCERT_CONTEXT cert, const wchar_t *host) {
         addr_len = 16;
     if (addr_len != 0 && !names_address(cert, addr, addr_len)) return false;
 
-    HCERTSTORE roots = load_bundle(current().arg);
+    HCERTSTORE roots = load_bundle(bundle);
     if (roots == nullptr) return false;
     CERT_CHAIN_ENGINE_CONFIG config{};
     config.cbSize = sizeof config;
@@ -172,10 +174,10 @@ bool accept_cert(HINTERNET request, WinCheck *check) {
     char pin[kPinLen + 1];
     if (check->probe != nullptr) {
         if (pin_of(cert, pin)) snprintf(check->probe, kPinLen + 1, "%s", pin);
-    } else if (current().mode == Mode::kPin) {
-        ok = pin_of(cert, pin) && strcmp(pin, current().arg) == 0;
-    } else if (current().mode == Mode::kCa) {
-        ok = check->host != nullptr && chain_trusted(cert, check->host);
+    } else if (check->policy->mode == Mode::kPin) {
+        ok = pin_of(cert, pin) && strcmp(pin, check->policy->arg) == 0;
+    } else if (check->policy->mode == Mode::kCa) {
+        ok = check->host != nullptr && chain_trusted(cert, check->host, check->policy->arg);
     }
     CertFreeCertificateContext(cert);
     return ok;
@@ -187,7 +189,8 @@ void CALLBACK on_status(HINTERNET request, DWORD_PTR context, DWORD status, void
     if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST) {
         // A handle has one callback: the one set before (the trace's) gets
         // the redirects it asked for.
-        if (check->chained != nullptr) check->chained(request, context, status, info, len);
+        if (check->chained != nullptr)
+            check->chained(request, check->chained_context, status, info, len);
         return;
     }
     bool pass = accept_cert(request, check);
@@ -200,8 +203,8 @@ void CALLBACK on_status(HINTERNET request, DWORD_PTR context, DWORD status, void
 WinCheck::WinCheck() = default;
 WinCheck::~WinCheck() = default;
 
-bool gated() {
-    return current().mode == Mode::kPin || current().mode == Mode::kCa;
+bool gated(const Policy &policy) {
+    return policy.mode == Mode::kPin || policy.mode == Mode::kCa;
 }
 
 HINTERNET open_gated_session(const wchar_t *agent, const wchar_t *host, WinCheck *check) {
@@ -215,11 +218,16 @@ HINTERNET open_gated_session(const wchar_t *agent, const wchar_t *host, WinCheck
 }
 
 bool arm_winhttp(HINTERNET request, const wchar_t *host, WinCheck *check) {
-    DWORD flags = current().mode == Mode::kSystem && check->probe == nullptr ? 0 : kIgnoreAll;
+    const Policy &policy = *check->policy;
+    DWORD flags = policy.mode == Mode::kSystem && check->probe == nullptr ? 0 : kIgnoreAll;
     WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
     // A check that needs the relay but has none fails closed.
-    if (check->gate == nullptr) return !gated() && check->probe == nullptr;
+    if (check->gate == nullptr) return !gated(policy) && check->probe == nullptr;
     check->host = host;
+    // The trace's callback, when set, keeps its own context value.
+    DWORD size = sizeof check->chained_context;
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &check->chained_context, &size))
+        check->chained_context = 0;
     DWORD_PTR context = reinterpret_cast<DWORD_PTR>(check);
     if (!WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
         return false;
@@ -233,7 +241,8 @@ bool arm_winhttp(HINTERNET request, const wchar_t *host, WinCheck *check) {
 
 const char *winhttp_failure(const WinCheck &check, DWORD error, const char *fallback) {
     if (check.rejected) return kRejected;
-    if (current().mode == Mode::kAny) return fallback;
+    Mode mode = check.policy->mode;
+    if (mode == Mode::kAny) return fallback;
     switch (error) {
         case ERROR_WINHTTP_SECURE_FAILURE:
         case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
@@ -246,7 +255,7 @@ const char *winhttp_failure(const WinCheck &check, DWORD error, const char *fall
             return kRejected;
         case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
             // Wine reports its own refusal of a certificate so.
-            return current().mode == Mode::kSystem ? kRejected : fallback;
+            return mode == Mode::kSystem ? kRejected : fallback;
         default:
             return fallback;
     }
@@ -254,7 +263,7 @@ const char *winhttp_failure(const WinCheck &check, DWORD error, const char *fall
 
 }  // namespace tarn::tls
 
-namespace tarn::tls {
+namespace tarn::backend {
 namespace {
 
 struct Handles {
@@ -272,38 +281,69 @@ struct Handles {
     }
 };
 
+// The handshake with the pin stored and nothing sent, on the job's thread;
+// the URL and the pin are the job's own.
+class PinProbe : public winhttp::Job {
+public:
+    explicit PinProbe(const trace::Sink &sink) : Job(sink) {}
+
+    void run() override { failure = probe(); }
+
+    wchar_t url[wire::kUrlUnits] = L"";
+    char pin[tls::kPinLen + 1] = "";
+    const char *failure = nullptr;
+
+private:
+    const char *probe() {
+        wchar_t host[wire::kHostUnits];
+        URL_COMPONENTS parts;
+        memset(&parts, 0, sizeof parts);
+        parts.dwStructSize = sizeof parts;
+        parts.lpszHostName = host;
+        parts.dwHostNameLength = wire::kHostUnits;
+        if (!WinHttpCrackUrl(url, 0, 0, &parts)) return wire::kInvalidUrl;
+        if (parts.nScheme != INTERNET_SCHEME_HTTPS) return "tls-pin needs an https base URL";
+
+        // The callback stores the pin and refuses, so the relay sends nothing on.
+        const tls::Policy any;
+        tls::WinCheck check;
+        check.policy = &any;
+        check.probe = pin;
+        Handles h;  // closed before the check and its relay go
+        h.session = tls::open_gated_session(L"drumvale-tarn-client/1.0", host, &check);
+        if (h.session == nullptr) return wire::kOpenFailed;
+        WinHttpSetTimeouts(h.session, 10000, 10000, 30000, 30000);
+        h.connection = WinHttpConnect(h.session, host, parts.nPort, 0);
+        if (h.connection == nullptr) return wire::kConnectFailed;
+        h.request = WinHttpOpenRequest(h.connection, L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
+                                       WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
+        if (h.request == nullptr || !tls::arm_winhttp(h.request, host, &check))
+            return wire::kOpenRequestFailed;
+        if (abandoned()) return wire::kAborted;
+        if (WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                               0, 0, 0) &&
+            !abandoned())
+            WinHttpReceiveResponse(h.request, nullptr);
+        return pin[0] != '\0' ? nullptr : wire::kSendFailed;
+    }
+};
+
 }  // namespace
 
-const char *fetch_pin(const char *url, char *out) {
-    wchar_t wide[4096];
-    if (MultiByteToWideChar(CP_UTF8, 0, url, -1, wide, 4096) < 1) return wire::kUrlConversionFailed;
-    wchar_t host[1023];
-    URL_COMPONENTS parts;
-    memset(&parts, 0, sizeof parts);
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = 1023;
-    if (!WinHttpCrackUrl(wide, 0, 0, &parts)) return wire::kInvalidUrl;
-    if (parts.nScheme != INTERNET_SCHEME_HTTPS) return "tls-pin needs an https base URL";
-
-    // The callback stores the pin and refuses, so the relay sends nothing on.
-    WinCheck check;
+const char *fetch_pin(Env *env, const char *url, char *out) {
     out[0] = '\0';
-    check.probe = out;
-    Handles h;  // closed before the check and its relay go
-    h.session = open_gated_session(L"drumvale-tarn-client/1.0", host, &check);
-    if (h.session == nullptr) return wire::kOpenFailed;
-    WinHttpSetTimeouts(h.session, 10000, 10000, 30000, 30000);
-    h.connection = WinHttpConnect(h.session, host, parts.nPort, 0);
-    if (h.connection == nullptr) return wire::kConnectFailed;
-    h.request = WinHttpOpenRequest(h.connection, L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
-                                   WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE);
-    if (h.request == nullptr || !arm_winhttp(h.request, host, &check))
-        return wire::kOpenRequestFailed;
-    if (WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                           0, 0))
-        WinHttpReceiveResponse(h.request, nullptr);
-    return out[0] != '\0' ? nullptr : wire::kSendFailed;
+    auto job = std::make_shared<PinProbe>(env->trace);
+    if (MultiByteToWideChar(CP_UTF8, 0, url, -1, job->url, wire::kUrlUnits) < 1)
+        return wire::kUrlConversionFailed;
+    // The core lends no context here; one of its own carries the wake event.
+    Context *ctx = open(env);
+    if (ctx == nullptr) return wire::kOutOfMemory;
+    bool finished = winhttp::run(ctx, job);
+    close(ctx);
+    if (!finished) return wire::kAborted;
+    if (job->failure != nullptr) return job->failure;
+    memcpy(out, job->pin, sizeof job->pin);
+    return nullptr;
 }
 
-}  // namespace tarn::tls
+}  // namespace tarn::backend

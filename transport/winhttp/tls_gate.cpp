@@ -1,5 +1,5 @@
-// The CONNECT relay behind the WinHTTP certificate checks (tls_gate_win.h).
-#include "transport/tls_gate_win.h"
+// The CONNECT relay behind the WinHTTP certificate checks (tls_gate.h).
+#include "transport/winhttp/tls_gate.h"
 
 #include <ws2tcpip.h>
 
