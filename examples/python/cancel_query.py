@@ -26,7 +26,7 @@ def main(argv):
         try:
             cur.execute(LONG)
         except tarn.OperationalError as e:
-            print(f"cancelled after {time.monotonic() - started:.2f} s: {e} (HTTP {e.http_status})")
+            print(f"cancelled after {time.monotonic() - started:.2f} s: {e}")
             return 0
         finally:
             timer.cancel()

@@ -21,6 +21,12 @@ if "TARN_CLIENT_LIBRARY" not in os.environ:
     os.environ["TARN_CLIENT_LIBRARY"] = str(BUILD / "client" / "libtarn-client.so")
 
 
+def pytest_report_header(config):
+    import tarn
+
+    return f"tarn package: {tarn.__file__}"
+
+
 @pytest.fixture(scope="session")
 def library_path():
     path = os.environ["TARN_CLIENT_LIBRARY"]
