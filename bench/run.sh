@@ -11,7 +11,9 @@
 #      /dev/null plus one yyjson parse of the same bytes) and against
 #      `curl -s | jq` printing 20 rows, with peak memory;
 #   4. the grid read at 10k/100k/1M rows and wide rows at 5k/40k columns;
-#   5. sessions: operations per second for 1, 2, 4 and 8 sessions on as
+#   5. the streaming grid reader fed the large reply in 64 KiB chunks
+#      against one yyjson parse of the same bytes;
+#   6. sessions: operations per second for 1, 2, 4 and 8 sessions on as
 #      many threads, and the flat interface's cost per call against the
 #      release before sessions (BASE_REF, built in a scratch worktree).
 # Prints each figure beside its target; exits 1 when a target is missed.
@@ -37,7 +39,7 @@ done
 
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench \
+cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench tarn_stream_bench \
   tarn_bench_server tarn_grid_server tarn_sessions_bench >/dev/null
 tarn=$build/cli/tarn
 calls=$build/bench/tarn_calls_bench
@@ -162,7 +164,12 @@ if ! "$build/bench/tarn_grid_bench" | tee "$tmp/grid.txt"; then missed=1; fi
 awk '/^ratio/ { print "grid " $0 }' "$tmp/grid.txt" >>"$tmp/summary"
 
 echo
-echo "== 5. sessions"
+echo "== 5. streaming grid reader"
+if ! "$build/bench/tarn_stream_bench" | tee "$tmp/stream.txt"; then missed=1; fi
+awk '/^ratio/ { print "stream " $0 }' "$tmp/stream.txt" >>"$tmp/summary"
+
+echo
+echo "== 6. sessions"
 "$build/bench/tarn_sessions_bench" "$http" 3000 | tee "$tmp/sessions.txt"
 verdict "8 sessions / 1 session, ops per second" \
   "$(awk '/^ratio/ { print $3 }' "$tmp/sessions.txt")" 1.7 min

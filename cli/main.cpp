@@ -39,7 +39,7 @@ void trace_to_stderr(void *, const char *line) {
 
 // Replaces a "-" or "@PATH" word by the text it names; false after
 // printing why it cannot be read.
-bool read_file_word(Plan &plan, std::string *text) {
+bool read_file_word(Plan &plan, tarn_cli::WordText *text) {
     auto pos = static_cast<size_t>(plan.command->file_word);
     if (pos == 0 || pos >= plan.words.size()) return true;
     std::string error;
@@ -75,7 +75,7 @@ int run(Plan &plan) {
     if (plan.verbose) tarn_client_set_trace(trace_to_stderr, nullptr);
 
     int status = 0;
-    std::string file_text;
+    tarn_cli::WordText file_text;
     if (plan.step == Step::Unknown) {
         fprintf(stderr, "unknown/incomplete command: %s\n", plan.words[0]);
         if (plan.command != nullptr) fputs(tarn_cli::usage_line(*plan.command).c_str(), stderr);
@@ -95,9 +95,7 @@ int run(Plan &plan) {
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run_steps(int argc, char **argv) {
 #ifdef _WIN32
     // Scripts read these bytes: no "\r" added before each "\n".
     _setmode(_fileno(stdout), _O_BINARY);
@@ -125,4 +123,13 @@ int main(int argc, char **argv) {
             break;
     }
     return run(plan);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    int status = run_steps(argc, argv);
+    // Output that could not be written is a failure, whatever ran.
+    if (!tarn_cli::finish_output() && status == 0) status = 1;
+    return status;
 }

@@ -1,7 +1,9 @@
 // The raw output (reply text and preview) and the choice of format.
 #include "output.h"
 
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "tarn_client.h"
 
@@ -85,6 +87,26 @@ void print_result(Format format) {
         case Format::Raw:
             break;
     }
+}
+
+bool finish_output() {
+    // A write that failed earlier left its reason in errno, unless the
+    // last flush fails again and gives it afresh.
+    int err = errno;
+    bool failed = ferror(stdout) != 0;
+    if (fflush(stdout) != 0) {
+        err = errno;
+        failed = true;
+    }
+    if (!failed) {
+        // Nothing is buffered now, so a descriptor that was never open
+        // (EBADF) lost nothing: any write to it would have failed above.
+        if (fclose(stdout) == 0 || errno == EBADF) return true;
+        err = errno;
+    }
+    std::string line = std::string("cannot write output: ") + strerror(err != 0 ? err : EIO);
+    print_error_line(line.c_str());
+    return false;
 }
 
 const char *column_label(int col, char *buf, size_t cap) {

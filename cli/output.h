@@ -18,6 +18,10 @@ void print_error_line(const char *message);
 // The reply text and grid preview (raw), or the grid in another format.
 void print_result(Format format);
 
+// Flushes and closes standard output. False, after printing "ERROR: cannot
+// write output: REASON" on standard error, when any write to it failed.
+bool finish_output();
+
 // The whole grid in one of the formats other than raw (formats.cpp).
 // max_width 0: no limit; otherwise the widest columns are narrowed, their
 // cells cut with an ellipsis, until a line fits (3 columns at the least).

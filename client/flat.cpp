@@ -163,6 +163,10 @@ TARN_API int tarn_client_job_control(const char *server, const char *job_id, con
     return tarn_session_job_control(flat(), server, job_id, verb);
 }
 
+TARN_API void tarn_client_abort(void) {
+    tarn_session_abort(flat());
+}
+
 TARN_API int tarn_client_error_code(void) {
     return tarn_session_error_code(flat());
 }

@@ -347,6 +347,10 @@ TARN_API void tarn_session_free(tarn_session *s);
     transport table is not interrupted; its result is then discarded. */
 TARN_API void tarn_session_abort(tarn_session *s);
 
+/** tarn_session_abort on the default session: the one tarn_client_* call
+    allowed from another thread or a signal handler. */
+TARN_API void tarn_client_abort(void);
+
 /** The session's error code: a TARN_E_* value, TARN_E_NONE after success. */
 TARN_API int tarn_session_error_code(const tarn_session *s);
 

@@ -23,8 +23,12 @@ const char *const kScrubbed[] = {"TARN_HOST",  "TARN_NODE_PWD", "TARN_NODE_JWT",
                                  "all_proxy",  "ALL_PROXY"};
 
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const EnvChanges &env, int in_fd,
-                             int out_fd, int err_fd) {
+                             int out_fd, int err_fd, const char *out_path) {
     if (in_fd >= 0) dup2(in_fd, STDIN_FILENO);
+    if (out_path != nullptr) {
+        out_fd = open(out_path, O_WRONLY);
+        if (out_fd < 0) _exit(126);
+    }
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
     for (const char *name : kScrubbed) unsetenv(name);
@@ -54,7 +58,8 @@ bool under_launcher() {
 
 namespace {
 
-RunResult run_with_stdin(const std::vector<std::string> &args, const EnvChanges &env, int in_fd) {
+RunResult run_with_stdin(const std::vector<std::string> &args, const EnvChanges &env, int in_fd,
+                         const char *out_path = nullptr) {
     RunResult r;
     int out_pipe[2];
     int err_pipe[2];
@@ -70,7 +75,7 @@ RunResult run_with_stdin(const std::vector<std::string> &args, const EnvChanges 
     if (pid == 0) {
         close(out_pipe[0]);
         close(err_pipe[0]);
-        exec_child(args, env, in_fd, out_pipe[1], err_pipe[1]);
+        exec_child(args, env, in_fd, out_pipe[1], err_pipe[1], out_path);
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
@@ -124,6 +129,15 @@ RunResult run_tarn_with_input(const std::vector<std::string> &args, const std::s
     RunResult r = written ? run_with_stdin(args, env, fd) : RunResult{};
     close(fd);
     return r;
+}
+
+RunResult run_tarn_to_file(const std::vector<std::string> &args, const std::string &out_path,
+                           const EnvChanges &env) {
+    return run_with_stdin(args, env, -1, out_path.c_str());
+}
+
+RunResult run_tarn_from_fd(const std::vector<std::string> &args, int in_fd, const EnvChanges &env) {
+    return run_with_stdin(args, env, in_fd);
 }
 
 }  // namespace tarn_test

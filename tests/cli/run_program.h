@@ -26,6 +26,15 @@ RunResult run_tarn(const std::vector<std::string> &args, const EnvChanges &env =
 RunResult run_tarn_with_input(const std::vector<std::string> &args, const std::string &input,
                               const EnvChanges &env = {});
 
+// As run_tarn, with standard output going to the file at out_path (such as
+// /dev/full) instead of being captured.
+RunResult run_tarn_to_file(const std::vector<std::string> &args, const std::string &out_path,
+                           const EnvChanges &env = {});
+
+// As run_tarn, reading standard input from in_fd, which stays open.
+RunResult run_tarn_from_fd(const std::vector<std::string> &args, int in_fd,
+                           const EnvChanges &env = {});
+
 // True when the program runs under a launcher (Windows build under Wine).
 bool under_launcher();
 

@@ -98,6 +98,18 @@ TEST_F(TlsPolicy, RefusedSettingsAndPlainHttp) {
     TestServer http;
     http.set_default(Reply(200, R"({"ok":true})"));
     std::string pin = "pin:" + pin_of(test_ca());
+    // Files that can be opened but hold no certificate.
+    char empty[] = "/tmp/tarn-empty-XXXXXX";
+    char noise[] = "/tmp/tarn-noise-XXXXXX";
+    int fd = mkstemp(empty);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    fd = mkstemp(noise);
+    ASSERT_GE(fd, 0);
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i) bytes += static_cast<char>((i * 131 + 7) % 256);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
     struct Case {
         std::string command;
         std::string policy;
@@ -107,6 +119,10 @@ TEST_F(TlsPolicy, RefusedSettingsAndPlainHttp) {
     } cases[] = {
         {"ping", "pin:sha256//tooshort=", 2, "ERROR: invalid tls policy\n", 0},
         {"ping", "ca:/nonexistent/bundle.pem", 2, "ERROR: invalid tls policy\n", 0},
+        {"ping", "ca:/etc", 2, "ERROR: invalid tls policy\n", 0},
+        {"ping", std::string("ca:") + empty, 2, "ERROR: invalid tls policy\n", 0},
+        {"ping", std::string("ca:") + noise, 2, "ERROR: invalid tls policy\n", 0},
+        {"ping", "ca:" + bundle_, 0, "", 1},
         {"ping", "System", 2, "ERROR: invalid tls policy\n", 0},
         // Plain http has no certificate to check.
         {"ping", pin, 0, "", 1},
@@ -120,6 +136,8 @@ TEST_F(TlsPolicy, RefusedSettingsAndPlainHttp) {
         EXPECT_EQ(r.err, c.err) << c.policy;
         EXPECT_EQ(http.count(), c.requests) << c.policy;
     }
+    unlink(empty);
+    unlink(noise);
 }
 
 }  // namespace

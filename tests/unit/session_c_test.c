@@ -100,6 +100,13 @@ int main(void) {
     tarn_result_free(r);
     tarn_session_free(NULL);
     tarn_result_free(NULL);
+    tarn_session_abort(NULL);
+    /* The default session drops an abort with nothing in flight too. */
+    tarn_client_abort();
+    tarn_client_set_io(&other_io);
+    expect_int("flat ping after abort", tarn_client_ping(), 0);
+    expect_str("flat cell", tarn_client_cell(0, 0), "other");
+    tarn_client_cleanup();
 
     if (s_failures != 0) return 1;
     puts("session readers from C: ok");
