@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "support/test_server.h"
 
@@ -22,8 +24,11 @@ int main(int argc, char **argv) {
         body += row;
     }
     body += "]}";
+    tarn_test::Reply grid{200, "", {{"Content-Type", "application/json"}}};
+    // Shared, so no request copies the grid.
+    grid.shared_body = std::make_shared<const std::string>(std::move(body));
     tarn_test::TestServer server;
-    server.set_default(tarn_test::Reply{200, body, {{"Content-Type", "application/json"}}});
+    server.set_default(grid);
     printf("%d\n", server.port());
     fflush(stdout);
     for (;;) pause();

@@ -15,7 +15,8 @@
 #      against one yyjson parse of the same bytes;
 #   6. sessions: operations per second for 1, 2, 4 and 8 sessions on as
 #      many threads, and the flat interface's cost per call against the
-#      release before sessions (BASE_REF, built in a scratch worktree).
+#      release before sessions (BASE_REF, built in a scratch worktree);
+#   7. the shell's Tab completion of a table name among 10,000 tables.
 # Prints each figure beside its target; exits 1 when a target is missed.
 #
 #   bash bench/run.sh
@@ -40,7 +41,7 @@ done
 echo "== build ($build, Release)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target tarn tarn_grid_bench tarn_calls_bench tarn_parse_bench tarn_stream_bench \
-  tarn_bench_server tarn_grid_server tarn_sessions_bench >/dev/null
+  tarn_bench_server tarn_grid_server tarn_sessions_bench tarn_complete_bench >/dev/null
 tarn=$build/cli/tarn
 calls=$build/bench/tarn_calls_bench
 
@@ -161,6 +162,7 @@ verdict "curl | jq time / tarn query time" "$(awk -v a="$jq_ms" -v b="$tq" 'BEGI
 echo
 echo "== 4. grid reads"
 if ! "$build/bench/tarn_grid_bench" | tee "$tmp/grid.txt"; then missed=1; fi
+
 awk '/^ratio/ { print "grid " $0 }' "$tmp/grid.txt" >>"$tmp/summary"
 
 echo
@@ -183,6 +185,10 @@ now=$(median_of "$tmp/flat.csv" now)
 was=$(median_of "$tmp/flat.csv" base)
 awk -v a="$now" -v b="$was" 'BEGIN { printf "flat ping, 1000 calls with keep-alive: now %.4f ms/call, before %.4f ms/call (medians)\n", a, b }'
 verdict "flat call cost now / before" "$(awk -v a="$now" -v b="$was" 'BEGIN { print a / b }')" 1.05
+
+echo
+echo "== 7. shell completion over 10,000 tables"
+if ! "$build/bench/tarn_complete_bench"; then missed=1; fi
 
 echo
 echo "== summary"

@@ -4,6 +4,9 @@
 
 #include <cstring>
 
+#include <string>
+
+#include "cancel.h"
 #include "numbers.h"
 #include "tarn_client.h"
 
@@ -81,13 +84,16 @@ const Command kCommands[] = {
      "  SQL          the SQL text" TARN_FILE_NOTE "\n"
      "  MAX_ROWS     most rows to return; sent when above 0\n"
      "  TIMEOUT_S    the service's time limit in seconds; sent when above 0\n"
-     "  QUERY_TOKEN  a token that cancel can name later\n\n"
+     "  QUERY_TOKEN  a token that cancel can name later; default tarn- and 16\n"
+     "               random hex digits\n\n"
      "example: tarn --format csv query srv1 shop \"select * from orders\" 1000\n",
      {{4, "max_rows"}, {5, "timeout_s"}},
      3,
      [](const Args &a) {
-         return tarn_client_query(a.text(1), a.text(2), a.text(3), a.number(4, 0), a.number(5, 0),
-                                  a.text(6));
+         // Always a token, so the query can be cancelled by name.
+         StatementTarget target{a.text(1), a.text(2),
+                                a.text(6)[0] != '\0' ? a.text(6) : new_query_token()};
+         return run_query_once(target, a.text(3), a.number(4, 0), a.number(5, 0));
      }},
     {"cancel",
      2,
@@ -200,6 +206,25 @@ const Command kCommands[] = {
      {},
      0,
      [](const Args &a) { return tarn_client_job_control(a.text(1), a.text(2), a.text(3)); }},
+    {"shell",
+     0,
+     "[SERVER [DB]]",
+     "An interactive SQL shell on SERVER and DB. A statement ends at \";\" outside\n"
+     "quotes and comments, or at \\g; \\? lists the meta commands (\\d NAME, \\dt,\n"
+     "\\x auto, \\timing, \\i FILE, \\watch SECONDS, \\set NAME VALUE, ...).\n"
+     "Results in the table format unless --format names another.\n"
+     "On a terminal: line editing, Tab completion, history in\n"
+     "$XDG_STATE_HOME/tarn/history (else ~/.local/state/tarn/history), results\n"
+     "through $PAGER (else less -SFRX) when taller than the screen.\n"
+     "Ctrl-C: at the prompt it clears the line; during \\watch it stops the\n"
+     "repeating; while a statement runs the shell returns to the prompt once the\n"
+     "answer has arrived. Ctrl-D or \\q leaves with status 0.\n"
+     "Reading a script from standard input: no prompt, and the first error ends\n"
+     "the shell with status 1 unless --keep-going is given; Ctrl-C ends it with 130.\n\n"
+     "example: tarn shell local shop < report.sql\n",
+     {},
+     0,
+     nullptr},
     {"tls-pin",
      0,
      "",

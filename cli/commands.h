@@ -28,8 +28,8 @@ struct Command {
     const char *words;  // the usage line's words, optional ones in brackets
     const char *help;   // what each word means, defaults, one example
     NumberWord numbers[2];
-    int file_word;  // position of the word that may be "-" or "@PATH"; 0: none
-    int (*run)(const Args &a);
+    int file_word;              // position of the word that may be "-" or "@PATH"; 0: none
+    int (*run)(const Args &a);  // nullptr: the shell, which runs by itself
 };
 
 extern const Command kCommands[];

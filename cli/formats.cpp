@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "grid_source.h"
 #include "output.h"
 #include "tarn_client.h"
 
@@ -107,21 +108,27 @@ void put_json_string(FILE *out, const char *s) {
 
 // A cell's text for the formats: numbers as the JSON writer spells them, so
 // no digit is lost; everything else as tarn_client_cell gives it, uncut.
-const char *cell_text(int row, int col, size_t *n) {
-    if (tarn_client_cell_kind(row, col) == TARN_CELL_NUMBER)
-        return tarn_client_cell_json(row, col, n);
-    return tarn_client_cell_text(row, col, n);
+const char *cell_text(const GridSource &g, int row, int col, size_t *n) {
+    if (g.cell_kind(row, col) == TARN_CELL_NUMBER) return g.cell_json(row, col, n);
+    return g.cell_text(row, col, n);
+}
+
+const char *label_of(const GridSource &g, int col, char *buf, size_t cap) {
+    const char *name = g.col_name(col);
+    if (name[0] != '\0') return name;
+    snprintf(buf, cap, "%d", col + 1);
+    return buf;
 }
 
 // Header and rows of a separated-values format.
-void print_separated(FILE *out, char sep, const char *eol,
+void print_separated(const GridSource &g, FILE *out, char sep, const char *eol,
                      void (*put)(FILE *, const char *, size_t)) {
-    int rows = tarn_client_row_count();
-    int cols = tarn_client_col_count();
+    int rows = g.row_count();
+    int cols = g.col_count();
     char buf[kLabelCap];
     for (int c = 0; c < cols; ++c) {
         if (c != 0) fputc(sep, out);
-        const char *label = column_label(c, buf, sizeof buf);
+        const char *label = label_of(g, c, buf, sizeof buf);
         put(out, label, strlen(label));
     }
     fputs(eol, out);
@@ -129,11 +136,31 @@ void print_separated(FILE *out, char sep, const char *eol,
         for (int c = 0; c < cols; ++c) {
             if (c != 0) fputc(sep, out);
             size_t n = 0;
-            const char *cell = cell_text(r, c, &n);
+            const char *cell = cell_text(g, r, c, &n);
             put(out, cell, n);
         }
         fputs(eol, out);
     }
+}
+
+// Each column's widest text, header included.
+std::vector<size_t> natural_widths(const GridSource &g) {
+    int rows = g.row_count();
+    int cols = g.col_count();
+    char buf[kLabelCap];
+    std::vector<size_t> width(static_cast<size_t>(cols > 0 ? cols : 0));
+    for (int c = 0; c < cols; ++c) {
+        const char *label = label_of(g, c, buf, sizeof buf);
+        width[c] = display_width(label, strlen(label));
+    }
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            size_t n = 0;
+            const char *cell = cell_text(g, r, c, &n);
+            size_t w = display_width(cell, n);
+            if (w > width[c]) width[c] = w;
+        }
+    return width;
 }
 
 }  // namespace
@@ -150,28 +177,28 @@ size_t terminal_width() {
     return 80;
 }
 
-void print_csv(FILE *out) {
-    print_separated(out, ',', "\r\n", put_csv_field);
+void print_csv(const GridSource &g, FILE *out) {
+    print_separated(g, out, ',', "\r\n", put_csv_field);
 }
 
-void print_tsv(FILE *out) {
-    print_separated(out, '\t', "\n", put_tsv_field);
+void print_tsv(const GridSource &g, FILE *out) {
+    print_separated(g, out, '\t', "\n", put_tsv_field);
 }
 
-void print_json_lines(FILE *out) {
-    int rows = tarn_client_row_count();
-    int cols = tarn_client_col_count();
+void print_json_lines(const GridSource &g, FILE *out) {
+    int rows = g.row_count();
+    int cols = g.col_count();
     char buf[kLabelCap];
     for (int r = 0; r < rows; ++r) {
         fputc('{', out);
         bool first = true;
         for (int c = 0; c < cols; ++c) {
             size_t n = 0;
-            const char *json = tarn_client_cell_json(r, c, &n);
+            const char *json = g.cell_json(r, c, &n);
             if (n == 0) continue;  // the row has no such cell
             if (!first) fputc(',', out);
             first = false;
-            put_json_string(out, column_label(c, buf, sizeof buf));
+            put_json_string(out, label_of(g, c, buf, sizeof buf));
             fputc(':', out);
             fwrite(json, 1, n, out);
         }
@@ -179,22 +206,19 @@ void print_json_lines(FILE *out) {
     }
 }
 
-void print_table(FILE *out, size_t max_width) {
-    int rows = tarn_client_row_count();
-    int cols = tarn_client_col_count();
+size_t table_width(const GridSource &g) {
+    std::vector<size_t> width = natural_widths(g);
+    if (width.empty()) return 0;
+    size_t total = 3 * (width.size() - 1);
+    for (size_t w : width) total += w;
+    return total;
+}
+
+void print_table_body(const GridSource &g, FILE *out, size_t max_width) {
+    int rows = g.row_count();
+    int cols = g.col_count();
     char buf[kLabelCap];
-    std::vector<size_t> width(static_cast<size_t>(cols > 0 ? cols : 0));
-    for (int c = 0; c < cols; ++c) {
-        const char *label = column_label(c, buf, sizeof buf);
-        width[c] = display_width(label, strlen(label));
-    }
-    for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) {
-            size_t n = 0;
-            const char *cell = cell_text(r, c, &n);
-            size_t w = display_width(cell, n);
-            if (w > width[c]) width[c] = w;
-        }
+    std::vector<size_t> width = natural_widths(g);
     if (max_width > 0 && cols > 0) {
         size_t total = 3 * static_cast<size_t>(cols - 1);
         for (size_t w : width) total += w;
@@ -209,7 +233,7 @@ void print_table(FILE *out, size_t max_width) {
     }
     for (int c = 0; c < cols; ++c) {
         if (c != 0) fputs(" | ", out);
-        const char *label = column_label(c, buf, sizeof buf);
+        const char *label = label_of(g, c, buf, sizeof buf);
         put_table_cell(out, label, strlen(label), width[c], c + 1 < cols);
     }
     fputc('\n', out);
@@ -222,12 +246,41 @@ void print_table(FILE *out, size_t max_width) {
         for (int c = 0; c < cols; ++c) {
             if (c != 0) fputs(" | ", out);
             size_t n = 0;
-            const char *cell = cell_text(r, c, &n);
+            const char *cell = cell_text(g, r, c, &n);
             put_table_cell(out, cell, n, width[c], c + 1 < cols);
         }
         fputc('\n', out);
     }
+}
+
+void print_table(const GridSource &g, FILE *out, size_t max_width) {
+    print_table_body(g, out, max_width);
+    int rows = g.row_count();
     fprintf(out, "(%d %s)\n", rows, rows == 1 ? "row" : "rows");
+}
+
+void print_expanded(const GridSource &g, FILE *out) {
+    int rows = g.row_count();
+    int cols = g.col_count();
+    char buf[kLabelCap];
+    size_t label_w = 0;
+    for (int c = 0; c < cols; ++c) {
+        const char *label = label_of(g, c, buf, sizeof buf);
+        size_t w = display_width(label, strlen(label));
+        if (w > label_w) label_w = w;
+    }
+    for (int r = 0; r < rows; ++r) {
+        fprintf(out, "-[ row %d ]-\n", r + 1);
+        for (int c = 0; c < cols; ++c) {
+            const char *label = label_of(g, c, buf, sizeof buf);
+            put_table_cell(out, label, strlen(label), label_w, true);
+            fputs(" | ", out);
+            size_t n = 0;
+            const char *cell = cell_text(g, r, c, &n);
+            write_escaped(out, cell, n);
+            fputc('\n', out);
+        }
+    }
 }
 
 }  // namespace tarn_cli

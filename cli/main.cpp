@@ -7,6 +7,7 @@
 #include "input.h"
 #include "output.h"
 #include "plan.h"
+#include "shell.h"
 #include "tarn_client.h"
 
 #ifdef _WIN32
@@ -80,6 +81,8 @@ int run(Plan &plan) {
         fprintf(stderr, "unknown/incomplete command: %s\n", plan.words[0]);
         if (plan.command != nullptr) fputs(tarn_cli::usage_line(*plan.command).c_str(), stderr);
         status = 2;
+    } else if (plan.command->run == nullptr) {
+        status = tarn_cli::run_shell(plan);
     } else if (!read_file_word(plan, &file_text)) {
         status = 2;
     } else {

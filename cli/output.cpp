@@ -71,18 +71,19 @@ void print_result(Format format) {
         if (grid) print_preview();
         return;
     }
+    LastReplyGrid g;
     switch (format) {
         case Format::Table:
-            print_table(stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
+            print_table(g, stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
             break;
         case Format::Csv:
-            print_csv(stdout);
+            print_csv(g, stdout);
             break;
         case Format::Tsv:
-            print_tsv(stdout);
+            print_tsv(g, stdout);
             break;
         case Format::Json:
-            print_json_lines(stdout);
+            print_json_lines(g, stdout);
             break;
         case Format::Raw:
             break;
@@ -109,11 +110,22 @@ bool finish_output() {
     return false;
 }
 
-const char *column_label(int col, char *buf, size_t cap) {
-    const char *name = tarn_client_col_name(col);
-    if (name[0] != '\0') return name;
-    snprintf(buf, cap, "%d", col + 1);
-    return buf;
+int LastReplyGrid::row_count() const {
+    return tarn_client_row_count();
 }
-
+int LastReplyGrid::col_count() const {
+    return tarn_client_col_count();
+}
+const char *LastReplyGrid::col_name(int col) const {
+    return tarn_client_col_name(col);
+}
+int LastReplyGrid::cell_kind(int row, int col) const {
+    return tarn_client_cell_kind(row, col);
+}
+const char *LastReplyGrid::cell_text(int row, int col, size_t *n) const {
+    return tarn_client_cell_text(row, col, n);
+}
+const char *LastReplyGrid::cell_json(int row, int col, size_t *n) const {
+    return tarn_client_cell_json(row, col, n);
+}
 }  // namespace tarn_cli

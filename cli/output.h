@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "grid_source.h"
 #include "plan.h"
 
 namespace tarn_cli {
@@ -22,18 +23,21 @@ void print_result(Format format);
 // write output: REASON" on standard error, when any write to it failed.
 bool finish_output();
 
-// The whole grid in one of the formats other than raw (formats.cpp).
+// A whole grid in one of the formats other than raw (formats.cpp).
 // max_width 0: no limit; otherwise the widest columns are narrowed, their
 // cells cut with an ellipsis, until a line fits (3 columns at the least).
-void print_table(FILE *out, size_t max_width);
-void print_csv(FILE *out);
-void print_tsv(FILE *out);
-void print_json_lines(FILE *out);
+void print_table(const GridSource &g, FILE *out, size_t max_width);
+void print_csv(const GridSource &g, FILE *out);
+void print_tsv(const GridSource &g, FILE *out);
+void print_json_lines(const GridSource &g, FILE *out);
+// The table without its "(N rows)" footer, for callers with footers of their own.
+void print_table_body(const GridSource &g, FILE *out, size_t max_width);
+// One "column | value" block per row.
+void print_expanded(const GridSource &g, FILE *out);
+// Columns the table takes when nothing is cut.
+size_t table_width(const GridSource &g);
 
 // Columns of the terminal on standard output (80 when unknown).
 size_t terminal_width();
-
-// The name a column is printed under: its own, else its number from 1.
-const char *column_label(int col, char *buf, size_t cap);
 
 }  // namespace tarn_cli

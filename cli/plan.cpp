@@ -14,7 +14,9 @@ bool is_help(const char *word) {
            strcmp(word, "--help-commands") == 0;
 }
 
-bool read_format(const char *word, Format *out) {
+}  // namespace
+
+bool parse_format(const char *word, Format *out) {
     static const struct {
         const char *name;
         Format format;
@@ -30,6 +32,8 @@ bool read_format(const char *word, Format *out) {
         }
     return false;
 }
+
+namespace {
 
 Plan usage_error(std::string text) {
     Plan p;
@@ -86,9 +90,10 @@ Plan make_plan(int argc, const char *const *argv) {
             }
             if (strcmp(a, "--format") == 0) {
                 if (!has_value) return usage_error("missing value for --format\n");
-                if (!read_format(argv[++i], &p.format))
+                if (!parse_format(argv[++i], &p.format))
                     return usage_error(std::string("unknown format: ") + argv[i] +
                                        " (raw, table, csv, tsv, json)\n");
+                p.format_given = true;
                 continue;
             }
             if (strcmp(a, "--max-time") == 0) {
@@ -96,6 +101,10 @@ Plan make_plan(int argc, const char *const *argv) {
                 const char *w = argv[++i];
                 if (w[0] == '\0' || !parse_number_word(w, &p.max_time) || p.max_time < 0)
                     return usage_error(std::string("invalid number for --max-time: ") + w + "\n");
+                continue;
+            }
+            if (strcmp(a, "--keep-going") == 0) {
+                p.keep_going = true;
                 continue;
             }
             if (strcmp(a, "-v") == 0 || strcmp(a, "--verbose") == 0) {

@@ -26,13 +26,18 @@ struct Plan {
     const Command *command = nullptr;  // Run, CommandHelp; Unknown when the word is known
     const char *host = nullptr;        // the last --host value
     Format format = Format::Raw;
-    int max_time = -1;  // -1: not given
+    bool format_given = false;
+    bool keep_going = false;  // shell: a script goes on past an error
+    int max_time = -1;        // -1: not given
     bool verbose = false;
     std::string error;
 };
 
 // Reads argv[1..argc-1]. Reads no file and no environment variable.
 Plan make_plan(int argc, const char *const *argv);
+
+// raw, table, csv, tsv or json; false for any other word.
+bool parse_format(const char *word, Format *out);
 
 // "usage: tarn WORD WORDS\n" for one command.
 std::string usage_line(const Command &c);

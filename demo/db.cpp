@@ -5,34 +5,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 
+#include "sql_surface.h"
+
 namespace demo {
-namespace {
-
-// Pragmas that point SQLite at folders outside the data folder.
-bool refused_pragma(const char *name) {
-    static const char *const kRefused[] = {"temp_store_directory", "data_store_directory"};
-    for (const char *r : kRefused)
-        if (name != nullptr && sqlite3_stricmp(name, r) == 0) return true;
-    return false;
-}
-
-int authorize(void *, int action, const char *a, const char *, const char *, const char *) {
-    switch (action) {
-        case SQLITE_ATTACH:
-        case SQLITE_DETACH:
-            return SQLITE_DENY;
-        case SQLITE_PRAGMA:
-            return refused_pragma(a) ? SQLITE_DENY : SQLITE_OK;
-        default:
-            return SQLITE_OK;
-    }
-}
-
-}  // namespace
 
 bool valid_db_name(const std::string &name) {
     if (name.empty() || name.size() > 64) return false;
@@ -69,7 +49,8 @@ std::vector<std::string> list_dbs(const std::string &data_dir) {
 
 bool Conn::open(const std::string &path, std::string &err, bool create) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    rc_ = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc_ != SQLITE_OK) {
         err = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -78,21 +59,49 @@ bool Conn::open(const std::string &path, std::string &err, bool create) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
+    sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, kMaxColumns);
     sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 16 * 1024 * 1024);
     sqlite3_limit(db_, SQLITE_LIMIT_SQL_LENGTH, 1024 * 1024);
     sqlite3_busy_timeout(db_, 5000);
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_set_authorizer(db_, authorize, nullptr);
+    sqlite3_set_authorizer(db_, authorize, &refused_);
     return true;
 }
 
-bool Conn::exec(const char *sql, std::string &err) const {
+bool Conn::exec(const char *sql, std::string &err) {
     char *msg = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+    rc_ = sqlite3_exec(db_, sql, nullptr, nullptr, &msg);
+    if (rc_ == SQLITE_OK) return true;
     err = msg != nullptr ? msg : sqlite3_errmsg(db_);
     sqlite3_free(msg);
     return false;
+}
+
+int storage_status(int rc, int otherwise) {
+    switch (rc & 0xff) {
+        case SQLITE_READONLY:
+        case SQLITE_FULL:
+        case SQLITE_CANTOPEN:
+        case SQLITE_PERM:
+            return 503;
+        case SQLITE_IOERR:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_NOMEM:
+            return 500;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return 409;
+        default:
+            return otherwise;
+    }
+}
+
+int errno_status(int err) {
+    return err == EROFS || err == EACCES || err == EPERM || err == ENOSPC || err == EDQUOT ? 503
+                                                                                           : 500;
 }
 
 std::string ident(const std::string &name) {

@@ -1,9 +1,10 @@
 #include "http_routes.h"
 
+#include <cstdio>
 #include <cstring>
-#include <exception>
 
 #include "db.h"
+#include "http_wire.h"
 
 namespace demo {
 namespace {
@@ -135,41 +136,35 @@ std::optional<std::string> target_db(Service &svc, const std::string &server, co
 bool open_for(Service &svc, const std::string &db, Conn &conn, Res &res) {
     std::string err;
     if (conn.open(db_path(svc.opts.data_dir, db), err)) return true;
-    fail(res, 500, "cannot open " + db + ": " + err);
+    fail(res, storage_status(conn.rc(), 500), "cannot open " + db + ": " + err);
     return false;
 }
 
-void install_routes(httplib::Server &server, Service &svc) {
-    server.set_pre_routing_handler([&svc](const Req &req, Res &res) {
+HttpHandlers make_handlers(Service &svc) {
+    HttpHandlers h;
+    h.handle = [&svc](const Req &req, Res &res) { dispatch(svc, req, res); };
+    // Before the body is read, so a stranger's request costs its head only.
+    h.gate = [&svc](const Req &req, Res &res) {
         std::string problem = credential_problem(svc.opts, req);
-        if (problem.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        if (problem.empty()) return false;
         res.set_header("WWW-Authenticate", "Bearer");
         fail(res, 401, problem);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    auto handler = [&svc](const Req &req, Res &res) { dispatch(svc, req, res); };
-    for (const char *path : {"/ping", "/connections", "/tree", "/query", "/editgrid", "/script",
-                             "/activity", "/storage", "/admin", "/agent", "/security", "/logs"}) {
-        server.Get(path, handler);
-        server.Post(path, handler);
-        server.Put(path, handler);
-        server.Delete(path, handler);
-        server.Patch(path, handler);
-    }
-    // Unrouted paths and errors the library raises itself get a JSON body too.
-    server.set_error_handler([](const Req &req, Res &res) {
-        if (!res.body.empty()) return;
-        if (res.status == 404)
-            fail(res, 404, "no such path: " + req.path);
-        else
-            fail(res, res.status, "request refused");
-    });
-    server.set_exception_handler([](const Req &, Res &res, const std::exception_ptr &) {
-        fail(res, 500, "internal error");
-    });
-    server.set_logger([&svc](const Req &req, const Res &res) {
+        return true;
+    };
+    // What must get through while every query worker is busy.
+    h.is_control = [](const Req &req) {
+        return req.path == "/ping" || req.path == "/activity" ||
+               (req.path == "/query" && param(req, "action") == "cancel");
+    };
+    h.done = [&svc](const Req &req, const Res &res, long long ms) {
         svc.log.request(req.method, req.path, res.status);
-    });
+        if (svc.opts.quiet) return;
+        std::string target = req.target.empty() ? "-" : wire::redact_target(req.target);
+        fprintf(stderr, "%s %s %s %d %zu %lld ms\n", iso_time(now_ms()).c_str(),
+                req.method.empty() ? "-" : req.method.c_str(), target.c_str(), res.status,
+                res.body.size(), ms);
+    };
+    return h;
 }
 
 }  // namespace demo

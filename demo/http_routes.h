@@ -2,21 +2,22 @@
 // helpers every route uses.
 #pragma once
 
-#include <httplib.h>
-
 #include <optional>
 #include <string>
 
 #include "db.h"
+#include "http_server.h"
 #include "json.h"
 #include "service.h"
 
 namespace demo {
 
-using Req = httplib::Request;
-using Res = httplib::Response;
+using Req = Request;
+using Res = Response;
 
-void install_routes(httplib::Server &server, Service &svc);
+// The route table, credentials, which requests are control requests, and
+// the request log, for the HTTP server.
+HttpHandlers make_handlers(Service &svc);
 
 void reply(Res &res, int status, const std::string &body);
 void fail(Res &res, int status, const std::string &message);
@@ -27,7 +28,7 @@ std::string param(const Req &req, const char *name);
 // profile's. Writes the error reply and returns nothing on failure.
 std::optional<std::string> target_db(Service &svc, const std::string &server, const std::string &db,
                                      Res &res);
-// Opens a database for a route; writes a 500 reply on failure.
+// Opens a database for a route; writes a 5xx reply on failure.
 bool open_for(Service &svc, const std::string &db, Conn &conn, Res &res);
 
 // The routes, by path and action.

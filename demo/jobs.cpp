@@ -1,12 +1,11 @@
 #include "jobs.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "db.h"
+#include "files.h"
 #include "json.h"
 
 namespace demo {
@@ -57,7 +56,8 @@ bool Jobs::load(std::string &err) {
     std::lock_guard<std::mutex> lock(mu_);
     std::string file = data_dir_ + "/jobs.json";
     std::ifstream in(file);
-    if (!in) return parse_jobs(kSampleJobs, jobs_, err) && write_locked(err);
+    int status = 0;
+    if (!in) return parse_jobs(kSampleJobs, jobs_, err) && write_locked(err, status);
     std::stringstream ss;
     ss << in.rdbuf();
     if (!parse_jobs(ss.str(), jobs_, err)) {
@@ -67,7 +67,7 @@ bool Jobs::load(std::string &err) {
     return true;
 }
 
-bool Jobs::write_locked(std::string &err) {
+bool Jobs::write_locked(std::string &err, int &status) {
     std::string text = "[\n";
     for (size_t i = 0; i < jobs_.size(); ++i) {
         const Job &j = jobs_[i];
@@ -76,18 +76,10 @@ bool Jobs::write_locked(std::string &err) {
                 "}" + (i + 1 < jobs_.size() ? ",\n" : "\n");
     }
     text += "]\n";
-    std::string file = data_dir_ + "/jobs.json";
-    std::string tmp = file + ".new";
-    FILE *f = fopen(tmp.c_str(), "w");
-    bool ok = f != nullptr && fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = f != nullptr && fflush(f) == 0 && fsync(fileno(f)) == 0 && ok;
-    if (f != nullptr) fclose(f);
-    if (!ok || rename(tmp.c_str(), file.c_str()) != 0) {
-        unlink(tmp.c_str());
-        err = "cannot write " + file;
-        return false;
-    }
-    return true;
+    int saved = write_file_atomic(data_dir_ + "/jobs.json", text, err);
+    if (saved == 0) return true;
+    status = errno_status(saved);
+    return false;
 }
 
 std::vector<Job> Jobs::list() {
@@ -130,9 +122,10 @@ std::pair<int, std::string> Jobs::control(const std::string &job_id, const std::
     else
         return {400, error_body("unknown job verb: " + verb)};
     std::string err;
-    if (job->enabled != was && !write_locked(err)) {
+    int status = 500;
+    if (job->enabled != was && !write_locked(err, status)) {
         job->enabled = was;
-        return {500, error_body(err)};
+        return {status, error_body(err)};
     }
     return reply("");
 }
@@ -144,8 +137,9 @@ std::pair<int, std::string> Jobs::start_locked(Job &job) {
     auto conn = std::make_shared<Conn>();
     std::string err;
     if (!conn->open(db_path(data_dir_, job.db), err))
-        return {500, error_body("job " + job.id + ": " + err)};
+        return {storage_status(conn->rc(), 500), error_body("job " + job.id + ": " + err)};
     auto r = running_.add(conn->get(), job.db, job.sql, "", "job " + job.id);
+    r->refusal = &conn->refusal();
     job.spid = r->spid;
     long long run_id = next_run_++;
     history_.push_back({run_id, job.id, job.name, now_ms(), 0, "running", ""});
@@ -163,9 +157,10 @@ std::pair<int, std::string> Jobs::start_locked(Job &job) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::string id = job.id;
     std::string sql = job.sql;
-    workers_.push_back({std::thread([this, conn, r, id, sql, run_id, done] {
+    int timeout_s = timeout_s_;
+    workers_.push_back({std::thread([this, conn, r, id, sql, run_id, done, timeout_s] {
                             long long t0 = now_ms();
-                            RunOutcome o = run_sql(*r, sql, 0, 0);
+                            RunOutcome o = run_sql(*r, sql, 0, timeout_s);
                             running_.remove(r->spid);
                             log_.query(sql, now_ms() - t0, o.rows, o.error.empty());
                             std::string status = o.error.empty()   ? "succeeded"

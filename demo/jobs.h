@@ -31,8 +31,9 @@ struct JobRun {
 
 class Jobs {
 public:
-    Jobs(const std::string &data_dir, Registry &running, ServiceLog &log)
-        : data_dir_(data_dir), running_(running), log_(log) {}
+    // timeout_s: the time limit of a run in seconds, 0 for none.
+    Jobs(const std::string &data_dir, const int &timeout_s, Registry &running, ServiceLog &log)
+        : data_dir_(data_dir), timeout_s_(timeout_s), running_(running), log_(log) {}
     ~Jobs() { shutdown(); }
     Jobs(const Jobs &) = delete;
     Jobs &operator=(const Jobs &) = delete;
@@ -53,11 +54,13 @@ private:
         std::shared_ptr<std::atomic<bool>> done;
     };
     std::pair<int, std::string> start_locked(Job &job);
-    bool write_locked(std::string &err);
+    // False with err and the reply status for it.
+    bool write_locked(std::string &err, int &status);
     void finish(const std::string &job_id, long long run_id, const std::string &status,
                 const std::string &message);
 
     const std::string &data_dir_;
+    const int &timeout_s_;
     Registry &running_;
     ServiceLog &log_;
     std::mutex mu_;

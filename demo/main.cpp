@@ -1,7 +1,8 @@
 // tarn-demo-service: a local service over SQLite that answers the client's
 // requests for real. Options, start-up and a clean stop on SIGINT/SIGTERM.
-#include <httplib.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -12,20 +13,22 @@
 #include <thread>
 
 #include "db.h"
+#include "files.h"
 #include "http_routes.h"
 #include "service.h"
 
 namespace {
 
-constexpr int kThreads = 8;
-
 const char *const kUsage =
     "usage: tarn-demo-service [--listen HOST:PORT] [--data DIR] [--password PWD] [--token TOKEN]\n"
-    "  --listen HOST:PORT  where to listen (default 127.0.0.1:8180; port 0 picks a free one)\n"
-    "  --data DIR          the databases and saved state (default\n"
-    "                      $XDG_STATE_HOME/tarn-demo-service, else ~/.local/state/...)\n"
-    "  --password PWD      require pwd and X-Bot-Password on every request\n"
-    "  --token TOKEN       require \"Authorization: Bearer TOKEN\" on every request\n"
+    "                         [--statement-timeout S] [--quiet]\n"
+    "  --listen HOST:PORT     where to listen (default 127.0.0.1:8180; port 0 picks a free one)\n"
+    "  --data DIR             the databases and saved state (default\n"
+    "                         $XDG_STATE_HOME/tarn-demo-service, else ~/.local/state/...)\n"
+    "  --password PWD         require pwd and X-Bot-Password on every request\n"
+    "  --token TOKEN          require \"Authorization: Bearer TOKEN\" on every request\n"
+    "  --statement-timeout S  time limit of a statement that sets none (default 300; 0: none)\n"
+    "  --quiet                no request log on stderr\n"
     "The first line of output is the base URL, once the service listens.\n";
 
 bool mkdirs(const std::string &path) {
@@ -65,6 +68,10 @@ int parse_args(int argc, char **argv, demo::Options &o) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h") return 2;
+        if (a == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             fprintf(stderr, "tarn-demo-service: %s needs a value\n", a.c_str());
             return 1;
@@ -81,6 +88,16 @@ int parse_args(int argc, char **argv, demo::Options &o) {
             o.password = v;
         } else if (a == "--token") {
             o.token = v;
+        } else if (a == "--statement-timeout") {
+            char *end = nullptr;
+            long n = strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 0 || n > 1000000) {
+                fprintf(stderr,
+                        "tarn-demo-service: --statement-timeout wants seconds from 0, not %s\n",
+                        v.c_str());
+                return 1;
+            }
+            o.statement_timeout_s = static_cast<int>(n);
         } else {
             fprintf(stderr, "tarn-demo-service: unknown option %s\n%s", a.c_str(), kUsage);
             return 1;
@@ -105,12 +122,25 @@ int main(int argc, char **argv) {
                 strerror(errno));
         return 1;
     }
-    if ((!demo::db_exists(svc.opts.data_dir, "shop") &&
-         !demo::create_sample_db(svc.opts.data_dir, err)) ||
-        !svc.profiles.load(svc.opts.data_dir, err) || !svc.jobs.load(err)) {
+    // Held until the process ends: a second copy on the folder would lose writes.
+    if (demo::lock_data_dir(svc.opts.data_dir, err) < 0) {
         fprintf(stderr, "tarn-demo-service: %s\n", err.c_str());
         return 1;
     }
+    std::string why;
+    if (!demo::dir_writable(svc.opts.data_dir, why))
+        fprintf(stderr,
+                "tarn-demo-service: the data folder %s is read-only (%s): reads are served, "
+                "writes answer 503\n",
+                svc.opts.data_dir.c_str(), why.c_str());
+    std::string note;
+    if ((!demo::db_exists(svc.opts.data_dir, "shop") &&
+         !demo::create_sample_db(svc.opts.data_dir, err)) ||
+        !svc.profiles.load(svc.opts.data_dir, err, note) || !svc.jobs.load(err)) {
+        fprintf(stderr, "tarn-demo-service: %s\n", err.c_str());
+        return 1;
+    }
+    if (!note.empty()) fprintf(stderr, "tarn-demo-service: %s\n", note.c_str());
 
     // Signals go to one thread that waits for them, so stopping the server
     // never happens inside a signal handler.
@@ -121,19 +151,11 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-    server.set_payload_max_length(8 * 1024 * 1024);
-    server.set_read_timeout(30, 0);
-    demo::install_routes(server, svc);
-    int port = svc.opts.port;
-    if (port == 0)
-        port = server.bind_to_any_port(svc.opts.host);
-    else if (!server.bind_to_port(svc.opts.host, port))
-        port = -1;
+    demo::HttpServer server(demo::HttpLimits{}, demo::make_handlers(svc));
+    int port = server.bind(svc.opts.host, svc.opts.port);
     if (port <= 0) {
-        fprintf(stderr, "tarn-demo-service: cannot listen on %s:%d\n", svc.opts.host.c_str(),
-                svc.opts.port);
+        fprintf(stderr, "tarn-demo-service: cannot listen on %s:%d: %s\n", svc.opts.host.c_str(),
+                svc.opts.port, strerror(errno));
         return 1;
     }
     bool v6 = svc.opts.host.find(':') != std::string::npos;
@@ -157,7 +179,7 @@ int main(int argc, char **argv) {
             }
         }
     });
-    bool ok = server.listen_after_bind();
+    bool ok = server.run();
     done = true;
     waiter.join();
     svc.jobs.shutdown();

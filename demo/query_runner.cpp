@@ -1,5 +1,7 @@
 #include "query_runner.h"
 
+#include <poll.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -9,8 +11,16 @@
 namespace demo {
 namespace {
 
-// Past this many bytes a result stops taking rows, as if max_rows were hit.
-constexpr size_t kMaxResultBytes = 64 * 1024 * 1024;
+constexpr auto kClientCheckEvery = std::chrono::milliseconds(100);
+
+// True once the client has closed or reset its end of the connection.
+bool client_gone(Running &r) {
+    auto now = std::chrono::steady_clock::now();
+    if (now < r.next_client_check) return false;
+    r.next_client_check = now + kClientCheckEvery;
+    pollfd p{r.client_fd, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
 
 // Called by SQLite every few thousand VM steps: stops the statement once
 // it is cancelled or past its deadline. sqlite3_interrupt alone would miss
@@ -20,6 +30,10 @@ int on_progress(void *arg) {
     if (r->cancelled.load()) return 1;
     if (r->has_deadline && std::chrono::steady_clock::now() >= r->deadline) {
         r->timed_out = true;
+        return 1;
+    }
+    if (r->client_fd >= 0 && client_gone(*r)) {
+        r->client_gone = true;
         return 1;
     }
     return 0;
@@ -43,14 +57,20 @@ void append_cell(std::string &out, sqlite3_stmt *st, int c) {
         }
         case SQLITE_BLOB: {
             const auto *b = static_cast<const unsigned char *>(sqlite3_column_blob(st, c));
-            int n = sqlite3_column_bytes(st, c);
-            std::string hex = "x'";
-            char two[3];
-            for (int i = 0; i < n; ++i) {
-                snprintf(two, sizeof two, "%02x", b[i]);
-                hex += two;
+            auto n = static_cast<size_t>(sqlite3_column_bytes(st, c));
+            static const char kHex[] = "0123456789abcdef";
+            size_t at = out.size();
+            out.resize(at + 2 * n + 5);
+            char *p = &out[at];
+            *p++ = '"';
+            *p++ = 'x';
+            *p++ = '\'';
+            for (size_t i = 0; i < n; ++i) {
+                *p++ = kHex[b[i] >> 4];
+                *p++ = kHex[b[i] & 15];
             }
-            json_str(out, hex + "'");
+            *p++ = '\'';
+            *p = '"';
             break;
         }
         default:
@@ -65,9 +85,42 @@ struct StepResult {
     std::string json;
 };
 
+// The least a cell adds to a reply, known before it is written.
+size_t cell_floor(sqlite3_stmt *st, int c) {
+    switch (sqlite3_column_type(st, c)) {
+        case SQLITE_BLOB:
+            return 2 * static_cast<size_t>(sqlite3_column_bytes(st, c)) + 5;
+        case SQLITE_TEXT:
+            return static_cast<size_t>(sqlite3_column_bytes(st, c)) + 2;
+        default:
+            return 1;
+    }
+}
+
+// Appends the current row unless it would take out past budget bytes; a
+// row that does not fit is left out whole.
+bool append_row(std::string &out, sqlite3_stmt *st, int ncol, bool first, size_t budget) {
+    if (ncol == 0) return true;
+    size_t start = out.size();
+    out += first ? "[" : ",[";
+    for (int c = 0; c < ncol; ++c) {
+        if (c > 0) out += ",";
+        if (out.size() + cell_floor(st, c) > budget) break;
+        append_cell(out, st, c);
+        if (out.size() > budget) break;
+        if (c + 1 == ncol) {
+            out += "]";
+            return true;
+        }
+    }
+    out.resize(start);
+    return false;
+}
+
 // One statement's result: {"columns":[{"name","type"}],"rows":[[...]],...}
-// or {"changes":N} for a statement without columns.
-StepResult run_one(sqlite3_stmt *st, int limit, RunOutcome &o) {
+// or {"changes":N} for a statement without columns. The result's text stays
+// within budget bytes.
+StepResult run_one(sqlite3_stmt *st, int limit, size_t budget, RunOutcome &o) {
     int ncol = sqlite3_column_count(st);
     std::string out = "{";
     if (ncol > 0) {
@@ -86,17 +139,11 @@ StepResult run_one(sqlite3_stmt *st, int limit, RunOutcome &o) {
     bool truncated = false;
     int rc = 0;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        if (rows == limit || out.size() > kMaxResultBytes) {
+        if (rows == limit || !append_row(out, st, ncol, rows == 0, budget)) {
             truncated = true;
             rc = SQLITE_DONE;
             break;
         }
-        out += rows == 0 ? "[" : ",[";
-        for (int c = 0; c < ncol; ++c) {
-            if (c > 0) out += ",";
-            append_cell(out, st, c);
-        }
-        out += "]";
         ++rows;
     }
     if (rc != SQLITE_DONE) return {rc, ""};
@@ -153,6 +200,7 @@ std::shared_ptr<Running> Registry::add(sqlite3 *conn, const std::string &db, con
         for (const auto &[spid, r] : map_)
             if (r->token == token) return nullptr;
     auto r = std::make_shared<Running>();
+    r->cancelled = stopping_;  // a statement that starts while the service stops ends at once
     r->spid = next_spid_++;
     r->conn = conn;
     r->db = db;
@@ -193,6 +241,7 @@ bool Registry::cancel_token(const std::string &token) {
 
 void Registry::cancel_all() {
     std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
     for (auto &[spid, r] : map_) {
         r->cancelled = true;
         sqlite3_interrupt(r->conn);
@@ -228,10 +277,12 @@ RunOutcome run_sql(Running &r, const std::string &sql, int max_rows, int timeout
         }
         sqlite3_stmt *st = nullptr;
         const char *next = nullptr;
+        if (r.refusal != nullptr) r.refusal->clear();
         int rc = sqlite3_prepare_v2(db, tail, -1, &st, &next);
         StepResult res{rc, ""};
         if (rc == SQLITE_OK && st != nullptr) {
-            res = run_one(st, limit, o);
+            size_t used = batches.size() + 64;
+            res = run_one(st, limit, used < kMaxResultBytes ? kMaxResultBytes - used : 0, o);
             if (res.rc == SQLITE_DONE) {
                 batches += n++ == 0 ? "{\"statement\":1" : ",{\"statement\":" + std::to_string(n);
                 batches += ",\"results\":[" + res.json + "]}";
@@ -241,11 +292,17 @@ RunOutcome run_sql(Running &r, const std::string &sql, int max_rows, int timeout
             if ((res.rc & 0xff) == SQLITE_INTERRUPT && r.timed_out) {
                 o.status = 408;
                 o.error = "query timed out after " + std::to_string(timeout_s) + " s";
+            } else if ((res.rc & 0xff) == SQLITE_INTERRUPT && r.client_gone) {
+                o.status = 409;
+                o.error = "query stopped: the client went away";
             } else if ((res.rc & 0xff) == SQLITE_INTERRUPT || r.cancelled) {
                 o.status = 409;
                 o.error = "query cancelled";
+            } else if (r.refusal != nullptr && !r.refusal->empty()) {
+                o.status = 403;
+                o.error = "not authorized: " + *r.refusal + " is not allowed here";
             } else {
-                o.status = 400;
+                o.status = storage_status(res.rc, 400);
                 o.error = sqlite3_errmsg(db);
             }
         }

@@ -22,10 +22,15 @@ struct Running {
     long long started_ms = 0;
     sqlite3 *conn = nullptr;
     std::atomic<bool> cancelled{false};
+    // Set by the thread that runs the statement, before it runs.
+    std::string *refusal = nullptr;  // the connection's (Conn::refusal)
+    int client_fd = -1;              // the client's socket, watched while it runs
     // Read only by the thread running the statement.
     std::chrono::steady_clock::time_point deadline{};
+    std::chrono::steady_clock::time_point next_client_check{};
     bool has_deadline = false;
     bool timed_out = false;
+    bool client_gone = false;
 };
 
 class Registry {
@@ -37,6 +42,7 @@ public:
     void remove(int spid);
     bool cancel_spid(int spid);
     bool cancel_token(const std::string &token);
+    // Cancels every statement, and those registered from now on.
     void cancel_all();
     // Copies of the records, by spid.
     struct Info {
@@ -50,6 +56,7 @@ private:
     std::mutex mu_;
     std::map<int, std::shared_ptr<Running>> map_;
     int next_spid_ = 51;
+    bool stopping_ = false;
 };
 
 struct RunOutcome {
@@ -62,9 +69,14 @@ struct RunOutcome {
 
 // Rows a result holds when the request sets no max_rows.
 constexpr int kDefaultRowCap = 100000;
+// Bytes a reply's results may take; rows past it are left out (truncated),
+// so no reply grows past it.
+constexpr size_t kMaxResultBytes = 64 * 1024 * 1024;
 
 // Runs each statement of sql in turn on r's connection, stopping at the
-// first error. max_rows and timeout_s count when greater than 0.
+// first error. max_rows and timeout_s count when greater than 0. A
+// statement stops when cancelled, past its time, or once its client has
+// gone.
 RunOutcome run_sql(Running &r, const std::string &sql, int max_rows, int timeout_s);
 
 }  // namespace demo

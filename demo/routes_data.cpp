@@ -59,8 +59,9 @@ void conn_list(Service &svc, const Req &, Res &res) {
 
 void conn_save(Service &svc, const Req &req, Res &res) {
     std::string err;
-    auto id = svc.profiles.save(req.body, err);
-    if (!id) return fail(res, 400, err);
+    int status = 400;
+    auto id = svc.profiles.save(req.body, err, status);
+    if (!id) return fail(res, status, err);
     reply(res, 200, "{\"ok\":true,\"id\":" + jstr(*id) + "}");
 }
 
@@ -70,7 +71,8 @@ void conn_delete(Service &svc, const Req &req, Res &res) {
     auto id = doc.str("id");
     if (!id || id->empty()) return fail(res, 400, "\"id\" is required");
     std::string err;
-    if (!svc.profiles.remove(*id, err)) return fail(res, 404, err);
+    int status = 404;
+    if (!svc.profiles.remove(*id, err, status)) return fail(res, status, err);
     reply(res, 200, "{\"ok\":true,\"deleted\":" + jstr(*id) + "}");
 }
 
@@ -143,7 +145,7 @@ void tree(Service &svc, const Req &req, Res &res) {
                             " AND (?1 = '' OR tbl_name = ?1) ORDER BY name",
                             {obj}, rows, err);
     }
-    if (!ok) return fail(res, 500, err);
+    if (!ok) return fail(res, storage_status(sqlite3_errcode(c.get()), 500), err);
     reply(res, 200,
           "{\"node\":" + jstr(node) + ",\"db\":" + jstr(*db) + ",\"rows\":[" + rows + "]}");
 }
@@ -167,6 +169,9 @@ void query_run(Service &svc, const Req &req, Res &res) {
     std::string token = doc.str("query_token").value_or("");
     auto r = svc.running.add(c.get(), *db, *sql, token, "query");
     if (!r) return fail(res, 409, "query token \"" + token + "\" is already in use");
+    r->refusal = &c.refusal();
+    r->client_fd = req.fd;
+    if (timeout_s == 0) timeout_s = svc.opts.statement_timeout_s;
     // Leaves the registry before the connection closes, however this ends.
     struct Unregister {
         Registry &reg;

@@ -18,17 +18,26 @@ constexpr int kMaxTop = 10000;
 bool table_columns(sqlite3 *db, const std::string &table, std::vector<std::string> &cols,
                    std::vector<std::string> &types, Res &res) {
     sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT p.name, p.type FROM sqlite_schema s, pragma_table_info(s.name) p"
-                       " WHERE s.type = 'table' AND s.name = ?1 ORDER BY p.cid",
-                       -1, &st, nullptr);
-    sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        cols.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
-        types.emplace_back(t != nullptr ? t : "");
+    int rc = sqlite3_prepare_v2(db,
+                                "SELECT p.name, p.type FROM sqlite_schema s,"
+                                " pragma_table_info(s.name) p"
+                                " WHERE s.type = 'table' AND s.name = ?1 ORDER BY p.cid",
+                                -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            cols.emplace_back(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+            const auto *t = reinterpret_cast<const char *>(sqlite3_column_text(st, 1));
+            types.emplace_back(t != nullptr ? t : "");
+        }
     }
     sqlite3_finalize(st);
+    // A schema that cannot be read is the storage's failure, not a missing table.
+    if (rc != SQLITE_DONE) {
+        fail(res, storage_status(rc, 500),
+             "cannot read the schema: " + std::string(sqlite3_errmsg(db)));
+        return false;
+    }
     if (!cols.empty()) return true;
     fail(res, 404, "no table \"" + table + "\"");
     return false;
@@ -135,8 +144,9 @@ private:
             if (!bind_json(st, i++, v))
                 err = "column values must be null, true, false, numbers or text";
         if (rowid) sqlite3_bind_int64(st, i, *rowid);
-        if (err.empty() && sqlite3_step(st) != SQLITE_DONE) {
-            status = 409;
+        int rc = err.empty() ? sqlite3_step(st) : SQLITE_DONE;
+        if (rc != SQLITE_DONE) {
+            status = storage_status(rc, 409);
             err = sqlite3_errmsg(db_);
         }
         sqlite3_finalize(st);
@@ -187,7 +197,8 @@ void editgrid_load(Service &svc, const Req &req, Res &res) {
     std::string err;
     long long n = 0;
     if (!select_objects(c.get(), select, {}, out, err, &n))
-        return fail(res, 400, "cannot load " + table + ": " + err);
+        return fail(res, storage_status(sqlite3_errcode(c.get()), 400),
+                    "cannot load " + table + ": " + err);
     reply(res, 200, out + "],\"row_count\":" + std::to_string(n) + "}");
 }
 
@@ -213,7 +224,7 @@ void editgrid_apply(Service &svc, const Req &req, Res &res) {
     if (!table_columns(c.get(), *table, cols, types, res)) return;
 
     std::string err;
-    if (!c.exec("BEGIN IMMEDIATE", err)) return fail(res, 409, err);
+    if (!c.exec("BEGIN IMMEDIATE", err)) return fail(res, storage_status(c.rc(), 409), err);
     Applier a(c.get(), *table, cols);
     size_t i = 0;
     size_t n = 0;
@@ -221,7 +232,7 @@ void editgrid_apply(Service &svc, const Req &req, Res &res) {
     yyjson_arr_foreach(lists[0], i, n, v) if (err.empty()) err = a.update(v);
     yyjson_arr_foreach(lists[1], i, n, v) if (err.empty()) err = a.insert(v);
     yyjson_arr_foreach(lists[2], i, n, v) if (err.empty()) err = a.remove(v);
-    if (err.empty() && !c.exec("COMMIT", err)) a.status = 409;
+    if (err.empty() && !c.exec("COMMIT", err)) a.status = storage_status(c.rc(), 409);
     if (!err.empty()) {
         std::string ignored;
         c.exec("ROLLBACK", ignored);

@@ -126,7 +126,7 @@ void storage_post(Service &svc, const Req &req, Res &res) {
     if (action == "integrity_check") {
         std::string rows;
         if (!select_objects(c.get(), "PRAGMA integrity_check", {}, rows, err))
-            return fail(res, 409, err);
+            return fail(res, storage_status(sqlite3_errcode(c.get()), 409), err);
         bool ok = rows == R"({"integrity_check":"ok"})";
         return reply(res, 200,
                      "{\"ok\":" + std::string(ok ? "true" : "false") + ",\"action\":" +
@@ -135,7 +135,7 @@ void storage_post(Service &svc, const Req &req, Res &res) {
     if (action == "checkpoint") {
         std::string rows;
         if (!select_objects(c.get(), "PRAGMA wal_checkpoint(TRUNCATE)", {}, rows, err))
-            return fail(res, 409, err);
+            return fail(res, storage_status(sqlite3_errcode(c.get()), 409), err);
         return reply(res, 200, head + ",\"result\":[" + rows + "]}");
     }
     long long before = file_size(path);
@@ -144,9 +144,10 @@ void storage_post(Service &svc, const Req &req, Res &res) {
                                             : "PRAGMA optimize";
     // VACUUM attaches a scratch database inside SQLite; this statement is
     // the service's own, so the guard against client ATTACH steps aside.
-    sqlite3_set_authorizer(c.get(), nullptr, nullptr);
+    c.trust();
     sqlite3_limit(c.get(), SQLITE_LIMIT_ATTACHED, 1);
-    if (!c.exec(sql, err)) return fail(res, 409, action + " failed: " + err);
+    if (!c.exec(sql, err))
+        return fail(res, storage_status(c.rc(), 409), action + " failed: " + err);
     reply(res, 200,
           head + ",\"size_before\":" + std::to_string(before) +
               ",\"size_after\":" + std::to_string(file_size(path)) + "}");

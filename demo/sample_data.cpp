@@ -175,7 +175,9 @@ bool create_sample_db(const std::string &data_dir, std::string &err) {
     unlink(tmp.c_str());
     {
         Conn c;
-        if (!c.open(tmp, err, true) || !c.exec(kSchema, err) || !c.exec("BEGIN", err)) {
+        bool opened = c.open(tmp, err, true);
+        if (opened) c.trust();
+        if (!opened || !c.exec(kSchema, err) || !c.exec("BEGIN", err)) {
             unlink(tmp.c_str());
             return false;
         }

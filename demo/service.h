@@ -17,6 +17,8 @@ struct Options {
     std::string data_dir;
     std::string password;
     std::string token;
+    bool quiet = false;             // no request log on stderr
+    int statement_timeout_s = 300;  // for statements that set none; 0 for none
 };
 
 struct Service {
@@ -24,7 +26,7 @@ struct Service {
     Profiles profiles;
     Registry running;
     ServiceLog log;
-    Jobs jobs{opts.data_dir, running, log};
+    Jobs jobs{opts.data_dir, opts.statement_timeout_s, running, log};
 };
 
 }  // namespace demo

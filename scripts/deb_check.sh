@@ -104,7 +104,6 @@ tarn - libsqlite3-.*|libcpp-httplib.*|libtarn-client1
 libtarn-client1 - libsqlite3-.*|libcpp-httplib.*
 libtarn-client-dev + libtarn-client1
 tarn-demo-service + libsqlite3-0
-tarn-demo-service + libcpp-httplib.*
 python3-tarn + libtarn-client1
 python3-tarn + python3(:any)?
 python3-tarn - libsqlite3-.*|libcpp-httplib.*|tarn

@@ -20,17 +20,21 @@ set -euo pipefail
 # shell's line editor (libedit).
 BUILD_PACKAGES=(
   build-essential cmake pkg-config ca-certificates xz-utils
-  libcurl4-openssl-dev libssl-dev libsqlite3-dev libcpp-httplib-dev libedit-dev
+  libcurl4-openssl-dev libssl-dev libsqlite3-dev libedit-dev
 )
 TEST_PACKAGES=(
   libgtest-dev clang-format clang-tidy
   openssl curl hyperfine dpkg-dev
   g++-mingw-w64-x86-64 wine64
   groff zsh
+  # tarn shell's tests drive it through a pseudo-terminal.
+  python3-pexpect python3-pytest
   # Fuzzing (clang with libFuzzer) and the memcheck job.
   clang libclang-rt-dev valgrind
-  # bench/run.sh: peak memory (GNU time) and the curl | jq comparison
-  time jq
+  # bench/run.sh: peak memory (GNU time) and the curl | jq comparison;
+  # bench/demo_load.sh builds the service of an earlier release, which
+  # used cpp-httplib.
+  time jq libcpp-httplib-dev
   # Packages and the consumer check: lintian, file (dpkg-shlibdeps via
   # CPack), python3 (the ctypes example, zip listing).
   lintian file python3

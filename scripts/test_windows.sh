@@ -159,5 +159,33 @@ TARN_CLI_PROGRAM="$PWD/$program" TARN_CLI_LAUNCHER="$wine" "$cli_tests" | tee "$
 grep -q '^\[  PASSED  \] [1-9][0-9]* test' "$tmp/cli.log" ||
   fail "the command-line suite ran no tests against $program"
 
+step shell script
+# tarn.exe shell reads a script from standard input (console line input,
+# no libedit) against the native demo service ($demo, found above).
+mkdir "$tmp/demo"
+"$demo" --listen 127.0.0.1:0 --data "$tmp/demo" >"$tmp/demo.url" &
+demo_pid=$!
+for _ in $(seq 300); do
+  [ -s "$tmp/demo.url" ] && break
+  sleep 0.1
+done
+demo_url=$(head -n 1 "$tmp/demo.url")
+[ -n "$demo_url" ] || fail "the demo service did not start"
+printf 'select 1 as one;\r\nselect 2\r\n  as two; \\format csv\r\nselect 3 as three\r\n' >"$tmp/ok.sql"
+printf 'one\n---\n1\n(1 row)\ntwo\n---\n2\n(1 row)\nthree\r\n3\r\n' >"$tmp/ok.want"
+printf 'select 1 as one;\nselect * from nope;\nselect 3 as three;\n' >"$tmp/bad.sql"
+status=0
+TARN_HOST=$demo_url "$wine" "$program" shell local shop <"$tmp/ok.sql" >"$tmp/ok.out" || status=$?
+[ "$status" -eq 0 ] || fail "tarn.exe shell ended with status $status on a good script"
+cmp -s "$tmp/ok.out" "$tmp/ok.want" || fail "tarn.exe shell printed: $(cat -A "$tmp/ok.out")"
+status=0
+TARN_HOST=$demo_url "$wine" "$program" shell local shop <"$tmp/bad.sql" >"$tmp/bad.out" \
+  2>"$tmp/bad.err" || status=$?
+[ "$status" -eq 1 ] || fail "tarn.exe shell ended with status $status on a failing script"
+grep -q three "$tmp/bad.out" && fail "tarn.exe shell went on past the failing statement"
+grep -qx 'ERROR: HTTP 400: no such table: nope' "$tmp/bad.err" ||
+  fail "tarn.exe shell error line: $(cat "$tmp/bad.err")"
+echo "tarn.exe shell: a script from standard input runs, and stops at its first error"
+
 echo
 echo "windows: all passed"

@@ -5,8 +5,8 @@ _tarn() {
     prev=${COMP_WORDS[COMP_CWORD-1]}
     local commands="ping connections save-connection delete-connection test-connection
         tree query cancel cancel-spid editgrid-load editgrid-apply script activity kill
-        storage storage-post admin job tls-pin help"
-    local options="--host --format --max-time --verbose --version --help -v -V -h --"
+        storage storage-post admin job tls-pin shell help"
+    local options="--host --format --max-time --keep-going --verbose --version --help -v -V -h --"
 
     case $prev in
         --format)

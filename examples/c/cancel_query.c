@@ -24,8 +24,8 @@ struct job {
 
 static void *run_query(void *arg) {
     struct job *job = arg;
-    job->rc = tarn_session_query(job->session, job->server, job->db, job->sql, 0, 0,
-                                 "cancel-example");
+    job->rc =
+        tarn_session_query(job->session, job->server, job->db, job->sql, 0, 0, "cancel-example");
     return NULL;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,19 @@ const char *const kScrubbed[] = {"TARN_HOST",  "TARN_NODE_PWD", "TARN_NODE_JWT",
 }
 
 }  // namespace
+
+std::string without_generated_token(const std::string &body) {
+    const std::string key = ",\"query_token\":\"tarn-";
+    size_t at = body.rfind(key);
+    size_t hex = at + key.size();
+    if (at == std::string::npos || body.size() != hex + 16 + 2 ||
+        body.compare(hex + 16, 2, "\"}") != 0)
+        return body;
+    for (size_t i = hex; i < hex + 16; ++i)
+        if (!isdigit(static_cast<unsigned char>(body[i])) && (body[i] < 'a' || body[i] > 'f'))
+            return body;
+    return body.substr(0, at) + "}";
+}
 
 bool under_launcher() {
     return !env_or("TARN_CLI_LAUNCHER", "").empty();

@@ -35,6 +35,10 @@ RunResult run_tarn_to_file(const std::vector<std::string> &args, const std::stri
 RunResult run_tarn_from_fd(const std::vector<std::string> &args, int in_fd,
                            const EnvChanges &env = {});
 
+// body with the query_token the program generates ("tarn-" and 16
+// lower-case hex digits, as the last member) taken out; any other body as is.
+std::string without_generated_token(const std::string &body);
+
 // True when the program runs under a launcher (Windows build under Wine).
 bool under_launcher();
 

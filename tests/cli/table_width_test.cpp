@@ -17,7 +17,7 @@ std::string table_of(const std::string &body, size_t width) {
     io.push(reply(200, body));
     EXPECT_EQ(tarn_client_ping(), 0);
     FILE *f = tmpfile();
-    tarn_cli::print_table(f, width);
+    tarn_cli::print_table(tarn_cli::LastReplyGrid{}, f, width);
     std::string out(static_cast<size_t>(ftell(f)), '\0');
     rewind(f);
     EXPECT_EQ(fread(out.data(), 1, out.size(), f), out.size());

@@ -15,14 +15,19 @@ class DemoService {
 public:
     // Starts the service with extra options (such as --password); an empty
     // url() afterwards means it did not come up. data_dir reuses a folder.
+    // bound_by_modes takes from a root service the capabilities that
+    // override file modes, so a read-only folder binds it as any user.
     explicit DemoService(const std::vector<std::string> &options = {},
-                         const std::string &data_dir = "");
+                         const std::string &data_dir = "", bool bound_by_modes = false);
     ~DemoService();
     DemoService(const DemoService &) = delete;
     DemoService &operator=(const DemoService &) = delete;
 
     const std::string &url() const { return url_; }
     const std::string &data_dir() const { return dir_; }
+    pid_t pid() const { return pid_; }
+    // What the service wrote on standard error so far.
+    std::string log() const;
     // Sends SIGTERM and waits at most limit_s seconds; the exit status, or
     // -1 when it did not exit normally in time (it is then killed).
     int stop(int limit_s = 10);
@@ -36,6 +41,7 @@ private:
     pid_t pid_ = -1;
     std::string url_;
     std::string dir_;
+    std::string log_;
     bool keep_ = false;
 };
 

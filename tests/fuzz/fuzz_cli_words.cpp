@@ -8,6 +8,7 @@
 #include <vector>
 
 // Compiled in, so this target links only the library, as every target does.
+#include "../../cli/cancel.cpp"
 #include "../../cli/commands.cpp"
 #include "../../cli/numbers.cpp"
 #include "../../cli/plan.cpp"

@@ -4,35 +4,31 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <string>
-#include <thread>
 
 #include "hostile_cases.h"
+#include "raw_server.h"
 
 namespace tarn_test {
 
 class HostileServer {
 public:
-    explicit HostileServer(const HostileCase &c);
-    ~HostileServer();  // ends every connection, silent ones included
-    HostileServer(const HostileServer &) = delete;
-    HostileServer &operator=(const HostileServer &) = delete;
+    explicit HostileServer(const HostileCase &c)
+        : core_([this, &c](const RawRequest &) {
+              // One request per connection: each reply ends its connection.
+              ++requests_;
+              RawEnd end = c.end == HostileEnd::kReset    ? RawEnd::kReset
+                           : c.end == HostileEnd::kSilent ? RawEnd::kSilent
+                                                          : RawEnd::kClose;
+              return RawReply{c.head, c.unit, c.count, c.tail, end};
+          }) {}
 
-    std::string url() const;
+    std::string url() const { return core_.url(); }
     int requests() const { return requests_; }
 
 private:
-    void serve();
-    void answer(uintptr_t conn);
-    bool send_all(uintptr_t conn, const char *p, size_t n);
-
-    const HostileCase &case_;
-    uintptr_t listener_;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
     std::atomic<int> requests_{0};
-    std::thread thread_;
+    RawServer core_;  // last, so its thread ends before the count goes
 };
 
 }  // namespace tarn_test

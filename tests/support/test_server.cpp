@@ -62,18 +62,23 @@ const char *reason(int status) {
     }
 }
 
-std::string format_reply(const Reply &r) {
-    bool bodyless = r.status < 200 || r.status == 204 || r.status == 304;
+bool bodyless(const Reply &r) {
+    return r.status < 200 || r.status == 204 || r.status == 304;
+}
+
+// The status line and headers, through the blank line.
+std::string format_head(const Reply &r) {
     bool sized = false;
     std::string out = "HTTP/1.1 " + std::to_string(r.status) + " " + reason(r.status) + "\r\n";
     for (const Header &h : r.headers) {
         sized = sized || iequals(h.name, "Content-Length") || iequals(h.name, "Transfer-Encoding");
         out += h.name + ": " + h.value + "\r\n";
     }
-    if (!sized && !bodyless) out += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
-    out += "\r\n";
-    if (!bodyless) out += r.body;
-    return out;
+    if (!sized && !bodyless(r))
+        out += "Content-Length: " +
+               std::to_string(r.shared_body != nullptr ? r.shared_body->size() : r.body.size()) +
+               "\r\n";
+    return out + "\r\n";
 }
 
 // A self-signed certificate for a host name nobody connects to.
@@ -408,14 +413,32 @@ void TestServer::Impl::accept_loop() {
 
 bool TestServer::Impl::answer(Conn &conn, const Reply &r, bool client_closes) {
     if (r.delay_ms != 0 && !pause(r.delay_ms)) return false;
-    std::string bytes = r.raw.has_value() ? *r.raw : format_reply(r);
-    if (r.pace_ms > 0) {
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            if (i > 0 && !pause(r.pace_ms)) return false;
-            if (!conn.send_all(bytes.data() + i, 1)) return false;
+    // An ordinary reply goes out in one write, so Nagle never holds its body
+    // back; raw bytes and a shared body are sent from where they lie.
+    std::string head;
+    const std::string *rest = nullptr;
+    if (r.raw.has_value()) {
+        rest = &*r.raw;
+    } else if (bodyless(r)) {
+        head = format_head(r);
+    } else if (r.shared_body != nullptr) {
+        head = format_head(r);
+        rest = r.shared_body.get();
+    } else {
+        head = format_head(r) + r.body;
+    }
+    bool first = true;
+    for (const std::string *part : {static_cast<const std::string *>(&head), rest}) {
+        if (part == nullptr) continue;
+        if (r.pace_ms <= 0) {
+            if (!conn.send_all(part->data(), part->size())) return false;
+            continue;
         }
-    } else if (!conn.send_all(bytes.data(), bytes.size())) {
-        return false;
+        for (char c : *part) {
+            if (!first && !pause(r.pace_ms)) return false;
+            first = false;
+            if (!conn.send_all(&c, 1)) return false;
+        }
     }
     if (r.stall_ms != 0 && !pause(r.stall_ms)) return false;
     if (r.raw.has_value()) return !r.close_after_raw;
@@ -453,7 +476,10 @@ void TestServer::Impl::serve(int fd, int id) {
                     reply = fallback;
                 }
             }
-            if (reply.echo) reply.body = echo_body(req);
+            if (reply.echo) {
+                reply.body = echo_body(req);
+                reply.shared_body.reset();
+            }
             if (!answer(conn, reply, iequals(req.header("Connection"), "close"))) break;
         }
     }

@@ -43,6 +43,9 @@ struct Reply {
 
     int status = 200;
     std::string body;
+    // When set, the body is these bytes instead: a large reply served from
+    // one buffer, so answering costs no copy of it.
+    std::shared_ptr<const std::string> shared_body;
     // Sent after the status line. Content-Length is added unless one of
     // these sets it or Transfer-Encoding (and never for 1xx, 204, 304).
     std::vector<Header> headers;

@@ -10,25 +10,24 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
+
+#include "support/raw_server.h"
 
 namespace tarn_win_test {
 
-struct Request {
-    std::string method;
-    std::string target;
-    std::vector<std::string> header_lines;  // as received, without CRLF
-    std::string body;
-
-    // Value of the first header with this name (case-insensitive).
-    std::optional<std::string> header(const std::string &name) const;
-};
+using Request = tarn_test::RawRequest;
+using tarn_test::unused_port;
 
 // A complete response with Content-Length and Connection: close.
-std::string reply(int status, const std::string &body, const std::string &extra_headers = "");
+inline std::string reply(int status, const std::string &body,
+                         const std::string &extra_headers = "") {
+    return "HTTP/1.1 " + std::to_string(status) +
+           " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" +
+           extra_headers + "\r\n" + body;
+}
 
 class LoopbackServer {
 public:
@@ -36,43 +35,55 @@ public:
     // connection, so a response may be cut off or close-delimited.
     using Handler = std::function<std::string(const Request &)>;
 
-    explicit LoopbackServer(Handler handler);
-    ~LoopbackServer();
-    LoopbackServer(const LoopbackServer &) = delete;
-    LoopbackServer &operator=(const LoopbackServer &) = delete;
+    explicit LoopbackServer(Handler handler)
+        : handler_(std::move(handler)), core_([this](const Request &r) { return answer(r); }) {}
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return core_.port(); }
     // "http://127.0.0.1:<port>" followed by path_and_query.
-    std::string url(const std::string &path_and_query) const;
-    std::vector<Request> requests() const;
+    std::string url(const std::string &path_and_query) const {
+        return core_.url() + path_and_query;
+    }
+    std::vector<Request> requests() const {
+        std::lock_guard<std::mutex> lock(mu_);
+        return requests_;
+    }
 
     // Serves further requests on a connection until the client closes it
     // or, with idle_close_ms > 0, it stays idle that long; an empty
     // response then closes the connection without a reply.
-    void keep_connections(int idle_close_ms = 0);
-    size_t connections() const { return accepted_; }
+    void keep_connections(int idle_close_ms = 0) {
+        core_.close_idle_after(idle_close_ms);
+        keep_ = true;
+    }
+    size_t connections() const { return core_.connections(); }
 
 private:
-    void serve();
-    void handle(uintptr_t client);
+    tarn_test::RawReply answer(const Request &r) {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            requests_.push_back(r);
+        }
+        tarn_test::RawReply out;
+        out.head = handler_(r);
+        bool keep = keep_ && !out.head.empty();
+        out.end = keep ? tarn_test::RawEnd::kKeep : tarn_test::RawEnd::kClose;
+        return out;
+    }
 
     Handler handler_;
-    uintptr_t listener_;
-    uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
     std::atomic<bool> keep_{false};
-    std::atomic<int> idle_close_ms_{0};
-    std::atomic<size_t> accepted_{0};
     mutable std::mutex mu_;
     std::vector<Request> requests_;
-    std::thread thread_;
+    tarn_test::RawServer core_;  // last, so its thread ends before the rest goes
 };
 
 // A server that answers each request target from a fixed table of raw
 // responses, and 404 for any other.
-std::unique_ptr<LoopbackServer> serve_routes(std::map<std::string, std::string> routes);
-
-// A loopback port that nothing listens on.
-uint16_t unused_port();
+inline std::unique_ptr<LoopbackServer> serve_routes(std::map<std::string, std::string> routes) {
+    return std::make_unique<LoopbackServer>([routes = std::move(routes)](const Request &r) {
+        auto it = routes.find(r.target);
+        return it != routes.end() ? it->second : reply(404, "no route");
+    });
+}
 
 }  // namespace tarn_win_test
