@@ -47,6 +47,8 @@ have=$(cd "$tmp/$top" && find . -type f | sed 's|^\./||' | sort)
 [ "$have" = "$(sort <<<"$want")" ] || fail "$zip holds: $(tr '\n' ' ' <<<"$have")"
 x86_64-w64-mingw32-gcc-posix -Wall -Werror -I"$tmp/$top/include" examples/c/query_grid.c \
   -L"$tmp/$top/lib" -ltarn-client -o "$tmp/query_grid.exe" || fail "cannot link against the import library"
+bash scripts/check_exports.sh "$tmp/$top/tarn-client.dll" >/dev/null ||
+  fail "the zip's tarn-client.dll exports other functions than the header's"
 x86_64-w64-mingw32-objdump -p "$tmp/query_grid.exe" >"$tmp/headers"
 grep -q 'DLL Name: tarn-client.dll' "$tmp/headers" ||
   fail "a program linked with the import library does not import from tarn-client.dll"
