@@ -123,7 +123,9 @@ mkdir -p "$tmp/example"
 x86_64-w64-mingw32-gcc-posix -Wall -Wextra -Werror -Iclient/include -Ibuild-win/client/include \
   examples/c/query_grid.c -Lbuild-win/client -ltarn-client -o "$tmp/example/query_grid.exe" ||
   fail "cannot link the C example against the import library"
-"$objdump" -p "$tmp/example/query_grid.exe" | grep -q 'DLL Name: tarn-client.dll' ||
+# Through a file: grep -q ending early would fail the pipe under pipefail.
+"$objdump" -p "$tmp/example/query_grid.exe" >"$tmp/example.headers"
+grep -q 'DLL Name: tarn-client.dll' "$tmp/example.headers" ||
   fail "the C example does not import from tarn-client.dll"
 cp "$dll" "$tmp/example/"
 "$demo" --listen 127.0.0.1:0 --data "$tmp/data" >"$tmp/demo.out" 2>"$tmp/demo.err" &
@@ -139,11 +141,12 @@ url=$(head -n 1 "$tmp/demo.out")
   "select id, name from customers order by id limit 3") >"$tmp/example.out" 2>"$tmp/example.log" ||
   fail "the C example failed under Wine: $(cat "$tmp/example.log" "$tmp/example.out")"
 tr -d '\r' <"$tmp/example.out" >"$tmp/example.txt"
+tr -d '\r' <"$tmp/example.log" >"$tmp/example.log.txt"
 head -n 1 "$tmp/example.txt" | grep -q '^built against tarn-client 1\.0\.0, running tarn-client 1\.0\.0 ' ||
   fail "the C example's versions: $(head -n 1 "$tmp/example.txt")"
 sed -n 2p "$tmp/example.txt" | grep -qx $'id\tname' || fail "no column names: $(cat "$tmp/example.txt")"
 grep -qx '(3 rows)' "$tmp/example.txt" || fail "not 3 rows: $(cat "$tmp/example.txt")"
-tr -d '\r' <"$tmp/example.log" | grep -qx '<   HTTP 200' || fail "its transport logged no reply: $(cat "$tmp/example.log")"
+grep -qx '<   HTTP 200' "$tmp/example.log.txt" || fail "its transport logged no reply: $(cat "$tmp/example.log")"
 kill "$demo_pid" 2>/dev/null || true
 wait "$demo_pid" 2>/dev/null || true
 demo_pid=""
