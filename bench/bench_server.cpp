@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
     tarn_test::TestServer http;
     tarn_test::TestServer https(true);
     tarn_test::TestServer large;
+    for (tarn_test::TestServer *server : {&http, &https, &large}) server->forget_requests();
     http.route("/ping", pong);
     https.route("/ping", pong);
     large.set_default(big);

@@ -16,25 +16,26 @@ struct StatementTarget {
 // "tarn-" and 16 lower-case hex digits from a random source.
 std::string new_query_token();
 
-// Whether a cancel can be sent while a statement runs: false while the
-// client has only its one process-wide connection, which the running
-// statement holds; then Ctrl-C waits for the statement to end.
+// The settings the program gave the library, for the second session a
+// cancel goes out on. The texts must outlive the program's run.
+void remember_connection(const char *host, const char *pwd, const char *jwt, const char *tls);
+
+// Whether a cancel can be sent while a statement runs.
 bool can_cancel_on_service();
-// Sends the cancel for target's token from a second connection, so the
+// Sends the cancel for target's token from a second session, so the
 // running statement's own answer (its error) comes back.
 bool cancel_on_service(const StatementTarget &target);
-// Drops the running exchange at once (the second Ctrl-C). False while the
-// client offers no way to abort from another thread.
+// Drops the running exchange at once (the second Ctrl-C).
 bool abort_exchange(const StatementTarget &target);
 
 // After a failed query: when the operation's time limit (--max-time) ended
-// it, sends the cancel, once can_cancel_on_service().
+// it, sends the cancel.
 void cancel_if_timed_out(const StatementTarget &target);
 
-// tarn query's one request: the query with target's token. When the
-// operation's time limit (--max-time) expires, the cancel goes out too,
-// once can_cancel_on_service(). Returns the operation's status; the reply
-// or error stays in the library.
+// tarn query's one request: the query with target's token, watched for
+// Ctrl-C. When the operation's time limit (--max-time) expires, the cancel
+// goes out too. Returns the operation's status; the reply or error stays
+// in the library.
 int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
                    int timeout_s);
 

@@ -217,8 +217,8 @@ const Command kCommands[] = {
      "$XDG_STATE_HOME/tarn/history (else ~/.local/state/tarn/history), results\n"
      "through $PAGER (else less -SFRX) when taller than the screen.\n"
      "Ctrl-C: at the prompt it clears the line; during \\watch it stops the\n"
-     "repeating; while a statement runs the shell returns to the prompt once the\n"
-     "answer has arrived. Ctrl-D or \\q leaves with status 0.\n"
+     "repeating; while a statement runs it cancels it on the service and returns\n"
+     "to the prompt (twice: stops waiting). Ctrl-D or \\q leaves with status 0.\n"
      "Reading a script from standard input: no prompt, and the first error ends\n"
      "the shell with status 1 unless --keep-going is given; Ctrl-C ends it with 130.\n\n"
      "example: tarn shell local shop < report.sql\n",

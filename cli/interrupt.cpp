@@ -14,8 +14,12 @@
 #include <unistd.h>
 #endif
 
+#include "tarn_client.h"
+
 namespace tarn_cli {
 namespace {
+
+constexpr int kAnswerWaitS = 10;
 
 // The program's own Ctrl-C state: written by the handler, read anywhere.
 std::atomic<int> g_presses{0};
@@ -63,6 +67,14 @@ void install_interrupt_handler() {
 #endif
 }
 
+void restore_default_interrupt() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, FALSE);
+#else
+    signal(SIGINT, SIG_DFL);
+#endif
+}
+
 int interrupt_count() {
     return g_presses.load();
 }
@@ -101,6 +113,26 @@ int interrupt_fd() {
 #endif
 }
 
+AbortWatch::AbortWatch() {
+    thread_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(mu_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
+            if (interrupt_count() == 0) continue;
+            tarn_client_abort();
+            return;
+        }
+    });
+}
+
+AbortWatch::~AbortWatch() {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        done_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
 StatementWatch::StatementWatch(StatementTarget target) : target_(std::move(target)) {
     thread_ = std::thread([this] { watch(); });
 }
@@ -115,17 +147,25 @@ StatementWatch::~StatementWatch() {
 }
 
 void StatementWatch::watch() {
+    using Clock = std::chrono::steady_clock;
     int seen = 0;
+    Clock::time_point cancelled{};
     std::unique_lock<std::mutex> lock(mu_);
     // The handler cannot notify; a short poll sees its count.
     while (!wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
         int presses = interrupt_count();
-        if (presses == seen) continue;
-        if (seen == 0 && can_cancel_on_service()) {
+        // The statement's own answer to the cancel is waited for this long.
+        bool overdue = seen > 0 && Clock::now() - cancelled > std::chrono::seconds(kAnswerWaitS);
+        if (presses == seen && !overdue) continue;
+        if (seen == 0) {
             fputs("cancelling on the service...\n", stderr);
+            cancelled = Clock::now();
+            // Sent without the lock, so that the statement's end is not held up.
+            lock.unlock();
             cancel_on_service(target_);
+            lock.lock();
         }
-        if (presses >= 2 && abort_exchange(target_)) {
+        if ((presses >= 2 || overdue) && abort_exchange(target_)) {
             fprintf(stderr, "aborted; the query may still run on the service: token %s\n",
                     target_.token.c_str());
             return;

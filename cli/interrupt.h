@@ -13,6 +13,8 @@ namespace tarn_cli {
 
 // Installs the handler; until then Ctrl-C ends the program as it always did.
 void install_interrupt_handler();
+// Gives Ctrl-C back its default: ending the program at once.
+void restore_default_interrupt();
 // Ctrl-C presses since the last clear_interrupts().
 int interrupt_count();
 void clear_interrupts();
@@ -25,6 +27,21 @@ int interrupt_fd();
 // While a statement runs: the first Ctrl-C prints "cancelling on the
 // service..." and calls cancel_on_service, the second calls abort_exchange
 // and prints the token. Both hooks run on this watch's own thread.
+// While another operation's exchange runs: the first Ctrl-C aborts it.
+class AbortWatch {
+public:
+    AbortWatch();
+    ~AbortWatch();
+    AbortWatch(const AbortWatch &) = delete;
+    AbortWatch &operator=(const AbortWatch &) = delete;
+
+private:
+    std::mutex mu_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 class StatementWatch {
 public:
     explicit StatementWatch(StatementTarget target);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "input.h"
+#include "interrupt.h"
 #include "output.h"
 #include "plan.h"
 #include "shell.h"
@@ -74,6 +75,9 @@ int run(Plan &plan) {
     }
     if (plan.max_time >= 0) tarn_client_set_max_time(plan.max_time);
     if (plan.verbose) tarn_client_set_trace(trace_to_stderr, nullptr);
+    tarn_cli::remember_connection(
+        plan.host != nullptr && plan.host[0] != '\0' ? plan.host : getenv("TARN_HOST"), pwd, jwt,
+        tls);
 
     int status = 0;
     tarn_cli::WordText file_text;
@@ -87,8 +91,20 @@ int run(Plan &plan) {
         status = 2;
     } else {
         const tarn_cli::Args args{plan.words.data(), static_cast<int>(plan.words.size())};
-        if (plan.command->run(args) != 0) {
-            tarn_cli::print_error_line(tarn_client_last_error());
+        // Ctrl-C stops the exchange, and a query on the service too.
+        tarn_cli::install_interrupt_handler();
+        int rc;
+        if (strcmp(plan.command->word, "query") == 0) {
+            rc = plan.command->run(args);
+        } else {
+            tarn_cli::AbortWatch watch;
+            rc = plan.command->run(args);
+        }
+        tarn_cli::restore_default_interrupt();
+        if (rc != 0) tarn_cli::print_error_line(tarn_client_last_error());
+        if (tarn_cli::interrupt_count() > 0) {
+            status = 130;
+        } else if (rc != 0) {
             status = 1;
         } else {
             tarn_cli::print_result(plan.format);

@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "result_grid.h"
 #include "tarn_client.h"
 
 #ifdef _WIN32
@@ -64,14 +66,9 @@ void print_error_line(const char *message) {
     fputs("\n", stderr);
 }
 
-void print_result(Format format) {
-    bool grid = tarn_client_row_count() >= 0;
-    if (format == Format::Raw || !grid) {
-        printf("%s\n", tarn_client_result());
-        if (grid) print_preview();
-        return;
-    }
-    LastReplyGrid g;
+namespace {
+
+void print_grid(Format format, const GridSource &g) {
     switch (format) {
         case Format::Table:
             print_table(g, stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
@@ -88,6 +85,42 @@ void print_result(Format format) {
         case Format::Raw:
             break;
     }
+}
+
+void note_cut(int set, int rows) {
+    fprintf(stderr, "tarn: result set %d cut by the service after %d rows\n", set, rows);
+}
+
+// Every set of a batched reply in order: a table or CSV/TSV block each,
+// an empty line between them; JSON lines run on.
+void print_sets(Format format) {
+    std::unique_ptr<tarn_result, void (*)(tarn_result *)> r(tarn_client_take_result(),
+                                                            tarn_result_free);
+    int sets = r ? tarn_result_set_count(r.get()) : 0;
+    for (int i = 0; i < sets; ++i) {
+        if (i > 0 && format != Format::Json) fputs("\n", stdout);
+        ResultGrid g(r.get(), i);
+        print_grid(format, g);
+        if (tarn_result_truncated(r.get()) != 0) note_cut(i + 1, g.row_count());
+    }
+}
+
+}  // namespace
+
+void print_result(Format format) {
+    bool grid = tarn_client_row_count() >= 0;
+    if (format == Format::Raw || !grid) {
+        printf("%s\n", tarn_client_result());
+        if (grid) print_preview();
+        return;
+    }
+    if (tarn_client_set_count() > 1) {
+        print_sets(format);
+        return;
+    }
+    LastReplyGrid g;
+    print_grid(format, g);
+    if (tarn_client_truncated() != 0) note_cut(1, g.row_count());
 }
 
 bool finish_output() {

@@ -2,52 +2,78 @@
 
 #include <yyjson.h>
 
-#include <cstdio>
+#include <algorithm>
+
 #include "tarn_client.h"
 
 namespace tarn_cli {
 namespace {
 
-// The result object the library's grid comes from: the last one with
-// rows in the last batch that has one; else the last result of all.
-yyjson_val *located_result(yyjson_val *root) {
-    yyjson_val *batches = yyjson_obj_get(root, "batches");
-    yyjson_val *last = nullptr;
-    if (!yyjson_is_arr(batches)) return nullptr;
-    for (size_t b = yyjson_arr_size(batches); b-- > 0;) {
-        yyjson_val *results = yyjson_obj_get(yyjson_arr_get(batches, b), "results");
-        if (!yyjson_is_arr(results)) continue;
-        for (size_t r = yyjson_arr_size(results); r-- > 0;) {
-            yyjson_val *res = yyjson_arr_get(results, r);
-            if (!yyjson_is_obj(res)) continue;
-            if (last == nullptr) last = res;
-            if (yyjson_is_arr(yyjson_obj_get(res, "rows"))) return res;
+bool has_members(yyjson_val *v) {
+    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
+}
+
+// The sets of a reply in order, as the library counts result sets: the
+// root's grid, else every result of every batch, those with rows holding
+// the next of the result's grids.
+void collect_sets(yyjson_val *root, std::vector<Answer::SetInfo> *sets) {
+    if (!has_members(root)) return;
+    if (yyjson_is_arr(yyjson_obj_get(root, "rows"))) {
+        Answer::SetInfo set;
+        set.has_grid = true;
+        set.truncated = yyjson_get_bool(yyjson_obj_get(root, "truncated"));
+        set.grid_set = 0;
+        sets->push_back(set);
+        return;
+    }
+    if (yyjson_is_arr(yyjson_obj_get(root, "columns"))) return;
+    int grids = 0;
+    size_t b = 0;
+    size_t bmax = 0;
+    yyjson_val *batch = nullptr;
+    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
+        if (!has_members(batch)) continue;
+        size_t i = 0;
+        size_t max = 0;
+        yyjson_val *result = nullptr;
+        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
+            if (!has_members(result)) continue;
+            Answer::SetInfo set;
+            if (yyjson_is_arr(yyjson_obj_get(result, "rows"))) {
+                set.has_grid = true;
+                set.truncated = yyjson_get_bool(yyjson_obj_get(result, "truncated"));
+                set.grid_set = grids++;
+            } else if (yyjson_is_int(yyjson_obj_get(result, "changes"))) {
+                set.changes = yyjson_get_sint(yyjson_obj_get(result, "changes"));
+            } else {
+                continue;
+            }
+            sets->push_back(set);
         }
     }
-    return last;
 }
 
 }  // namespace
 
-const GridSource &Answer::grid(int) const {
-    return grid_;
+const GridSource &Answer::grid(int i) const {
+    grid_ = std::make_unique<ResultGrid>(result_.get(), info(i).grid_set);
+    return *grid_;
 }
 
 void read_last_reply(Answer *answer) {
     answer->sets_.clear();
-    answer->reply_ = tarn_client_result();
-    Answer::SetInfo set;
-    set.has_grid = tarn_client_row_count() >= 0;
+    answer->grid_.reset();
+    answer->result_.reset(tarn_client_take_result());
+    answer->reply_ = answer->result_ ? tarn_result_text(answer->result_.get()) : "";
     yyjson_doc *doc = yyjson_read(answer->reply_.data(), answer->reply_.size(), 0);
-    yyjson_val *res = doc != nullptr ? located_result(yyjson_doc_get_root(doc)) : nullptr;
-    if (res == nullptr && doc != nullptr) res = yyjson_doc_get_root(doc);
-    if (res != nullptr && yyjson_is_obj(res)) {
-        set.truncated = yyjson_get_bool(yyjson_obj_get(res, "truncated"));
-        yyjson_val *changes = yyjson_obj_get(res, "changes");
-        if (!set.has_grid && yyjson_is_int(changes)) set.changes = yyjson_get_sint(changes);
-    }
+    if (doc != nullptr) collect_sets(yyjson_doc_get_root(doc), &answer->sets_);
     yyjson_doc_free(doc);
-    if (set.has_grid || set.changes >= 0) answer->sets_.push_back(set);
+    // A reply the library cannot read as a grid prints as text.
+    if (!answer->result_ ||
+        tarn_result_set_count(answer->result_.get()) <
+            static_cast<int>(std::count_if(answer->sets_.begin(), answer->sets_.end(),
+                                           [](const Answer::SetInfo &s) { return s.has_grid; })))
+        answer->sets_.clear();
 }
 
 bool run_statement(const StatementTarget &target, const std::string &sql, Answer *answer,

@@ -1,14 +1,15 @@
-// The one place the shell sends a statement and reads its answer. Today it
-// goes through the flat functions and an answer holds at most one result
-// set (the grid the library locates); a per-connection session with its own
-// result object can stand behind the same two types.
+// The one place the shell sends a statement and reads its answer: every
+// result set of the reply, taken from the library so that it outlives the
+// next call.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cancel.h"
 #include "grid_source.h"
+#include "result_grid.h"
 
 namespace tarn_cli {
 
@@ -18,6 +19,7 @@ public:
         bool has_grid = false;
         bool truncated = false;  // the service cut the rows
         long long changes = -1;  // rows changed, for a set without columns
+        int grid_set = -1;       // the result's set holding the grid
     };
     int set_count() const { return static_cast<int>(sets_.size()); }
     const SetInfo &info(int i) const { return sets_[static_cast<size_t>(i)]; }
@@ -29,9 +31,13 @@ private:
     friend bool run_statement(const StatementTarget &, const std::string &, Answer *,
                               std::string *);
     friend void read_last_reply(Answer *);
+    struct ResultFree {
+        void operator()(tarn_result *r) const { tarn_result_free(r); }
+    };
     std::vector<SetInfo> sets_;
     std::string reply_;
-    LastReplyGrid grid_;
+    std::unique_ptr<tarn_result, ResultFree> result_;
+    mutable std::unique_ptr<ResultGrid> grid_;
 };
 
 // Sends sql; on failure *error holds the service's or transport's message.

@@ -163,6 +163,18 @@ TARN_API int tarn_client_job_control(const char *server, const char *job_id, con
     return tarn_session_job_control(flat(), server, job_id, verb);
 }
 
+TARN_API int tarn_client_set_count(void) {
+    return tarn_session_set_count(flat());
+}
+
+TARN_API int tarn_client_truncated(void) {
+    return tarn_session_truncated(flat());
+}
+
+TARN_API tarn_result *tarn_client_take_result(void) {
+    return tarn_session_take_result(flat());
+}
+
 TARN_API void tarn_client_abort(void) {
     tarn_session_abort(flat());
 }

@@ -40,7 +40,7 @@ char *copy_text(yyjson_val *str) {
 }
 
 // Batched replies: the last qualifying result of the last batch that has one.
-bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols) {
+bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols, yyjson_val **holder) {
     yyjson_val *batches = yyjson_obj_get(root, "batches");
     if (!nonempty_arr(batches)) return false;
     for (size_t b = yyjson_arr_size(batches); b-- > 0;) {
@@ -55,10 +55,29 @@ bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols) {
             if (!yyjson_is_arr(found)) continue;
             *rows = found;
             *cols = yyjson_obj_get(result, "columns");
+            *holder = result;
             return true;
         }
     }
     return false;
+}
+
+// Results with rows in every batch: the sets a taken result reads.
+int count_batched(yyjson_val *root) {
+    int n = 0;
+    size_t b = 0;
+    size_t bmax = 0;
+    yyjson_val *batch = nullptr;
+    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
+        if (!has_members(batch)) continue;
+        size_t i = 0;
+        size_t max = 0;
+        yyjson_val *result = nullptr;
+        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
+            if (has_members(result) && yyjson_is_arr(yyjson_obj_get(result, "rows"))) ++n;
+        }
+    }
+    return n;
 }
 
 // Reading a whole grid through positional access would be quadratic, so
@@ -202,6 +221,8 @@ void drop_grid(Grid *g) {
         g->col_names = nullptr;
     }
     g->ncol = 0;
+    g->set_count = 0;
+    g->truncated = false;
     drop_cell_copies(g);
     drop_key_copies(g);
 }
@@ -216,14 +237,18 @@ void parse_grid(tarn_session *s) {
     yyjson_val *root = yyjson_doc_get_root(g->doc);
     yyjson_val *rows = nullptr;
     yyjson_val *cols = nullptr;
+    yyjson_val *holder = root;
     bool found = false;
     if (has_members(root)) {
         rows = yyjson_obj_get(root, "rows");
         cols = yyjson_obj_get(root, "columns");
-        if (yyjson_is_arr(rows))
+        if (yyjson_is_arr(rows)) {
             found = true;
-        else if (!yyjson_is_arr(cols))  // a root columns array stops the search
-            found = find_batched(root, &rows, &cols);
+            g->set_count = 1;
+        } else if (!yyjson_is_arr(cols)) {  // a root columns array stops the search
+            found = find_batched(root, &rows, &cols, &holder);
+            if (found) g->set_count = count_batched(root);
+        }
     }
     if (!found) {
         yyjson_doc_free(g->doc);
@@ -231,6 +256,7 @@ void parse_grid(tarn_session *s) {
         return;
     }
     g->rows = rows;
+    g->truncated = yyjson_get_bool(yyjson_obj_get(holder, "truncated"));
     index_rows(g);
     if (yyjson_is_arr(cols)) take_column_names(g, cols);
 }
@@ -261,6 +287,14 @@ extern "C" {
 
 TARN_API int tarn_session_row_count(tarn_session *s) {
     return s->grid.rows != nullptr ? static_cast<int>(s->grid.row_count) : -1;
+}
+
+TARN_API int tarn_session_set_count(tarn_session *s) {
+    return s->grid.set_count;
+}
+
+TARN_API int tarn_session_truncated(tarn_session *s) {
+    return s->grid.truncated ? 1 : 0;
 }
 
 TARN_API int tarn_session_col_count(tarn_session *s) {

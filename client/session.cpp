@@ -156,8 +156,8 @@ TARN_API int32_t tarn_session_tls_pin(tarn_session *s) {
     char pin[tls::kPinLen + 1];
     if (const char *failure = backend::fetch_pin(&s->env, s->host, pin)) {
         // Only a failed connection or handshake is the transport's.
-        bool bad_url = strncmp(failure, "tls-pin needs", 13) == 0 ||
-                       strcmp(failure, wire::kInvalidUrl) == 0;
+        bool bad_url =
+            strncmp(failure, "tls-pin needs", 13) == 0 || strcmp(failure, wire::kInvalidUrl) == 0;
         set_error(s, bad_url ? TARN_E_SETTINGS : TARN_E_TRANSPORT, failure);
         return -1;
     }

@@ -56,6 +56,8 @@ struct Grid {
     size_t row_count = 0;
     char **col_names = nullptr;
     int ncol = 0;
+    int set_count = 0;       // result sets in the reply
+    bool truncated = false;  // the located set says "truncated": true
     WideRows wide;
 
     // The text handed out last by cell_text or cell_json, when not the

@@ -208,6 +208,13 @@ TARN_API int tarn_client_col_count(void);
  */
 TARN_API const char *tarn_client_cell(int row, int col);
 
+/** Result sets in the last reply, as tarn_result_set_count counts them;
+    0 without a grid. The readers above read the last of them. */
+TARN_API int tarn_client_set_count(void);
+
+/** 1 when the set the readers read says `"truncated": true`, else 0. */
+TARN_API int tarn_client_truncated(void);
+
 /* ==================================================================== */
 /* Whole grid: column names, cell kinds, cells never cut                 */
 /* ==================================================================== */
@@ -376,6 +383,8 @@ TARN_API const char *tarn_session_last_error(tarn_session *s);
 TARN_API int32_t tarn_session_http_status(tarn_session *s);
 TARN_API int tarn_session_row_count(tarn_session *s);
 TARN_API int tarn_session_col_count(tarn_session *s);
+TARN_API int tarn_session_set_count(tarn_session *s);
+TARN_API int tarn_session_truncated(tarn_session *s);
 TARN_API const char *tarn_session_cell(tarn_session *s, int row, int col);
 TARN_API const char *tarn_session_col_name(tarn_session *s, int col);
 TARN_API int tarn_session_cell_kind(tarn_session *s, int row, int col);
@@ -428,6 +437,9 @@ TARN_API int tarn_session_job_control(tarn_session *s, const char *server, const
  * cell of a wide row costs time linear in the row's width.
  */
 TARN_API tarn_result *tarn_session_take_result(tarn_session *s);
+
+/** tarn_session_take_result on the default session. */
+TARN_API tarn_result *tarn_client_take_result(void);
 
 /** Frees a result and every text it handed out. NULL allowed. */
 TARN_API void tarn_result_free(tarn_result *r);

@@ -40,11 +40,12 @@ const Shape kShapes[] = {
      "k    | n | v\n-----+---+--------------\ntrue |   | [1,{\"q\":\"r\"}]\n(1 row)\n",
      "k,n,v\r\ntrue,,\"[1,{\"\"q\"\":\"\"r\"\"}]\"\r\n", "k\tn\tv\ntrue\t\t[1,{\"q\":\"r\"}]\n",
      "{\"k\":true,\"n\":null,\"v\":[1,{\"q\":\"r\"}]}\n"},
-    {"batched reply: the last result with rows",
+    {"batched reply: every result with rows, in order",
      "{\"batches\":[{\"results\":[{\"columns\":[\"first\"],\"rows\":[[1]]},"
      "{\"columns\":[\"second\"],\"rows\":[[\"\xc3\xa9,\"]]}]},{\"results\":[{\"done\":true}]}]}",
-     "second\n------\n\xc3\xa9,\n(1 row)\n", "second\r\n\"\xc3\xa9,\"\r\n", "second\n\xc3\xa9,\n",
-     "{\"second\":\"\xc3\xa9,\"}\n"},
+     "first\n-----\n1\n(1 row)\n\nsecond\n------\n\xc3\xa9,\n(1 row)\n",
+     "first\r\n1\r\n\nsecond\r\n\"\xc3\xa9,\"\r\n", "first\n1\n\nsecond\n\xc3\xa9,\n",
+     "{\"first\":1}\n{\"second\":\"\xc3\xa9,\"}\n"},
     {"numbers keep every digit",
      "{\"columns\":[\"pi\",\"big\"],\"rows\":[[3.141592653589793,18446744073709551615]]}",
      "pi                | big\n"

@@ -347,6 +347,7 @@ struct TestServer::Impl {
     std::set<int> live;  // connections to cut when stopping
     size_t accepted = 0;
     int idle_close_ms = 0;
+    bool record = true;
     std::map<int, std::thread> workers;
     std::vector<int> finished;
     int next_worker = 0;
@@ -465,7 +466,7 @@ void TestServer::Impl::serve(int fd, int id) {
             Reply reply;
             {
                 std::lock_guard<std::mutex> lock(mu);
-                seen.push_back(req);
+                if (record) seen.push_back(req);
                 auto route = routes.find(req.path());
                 if (!queued.empty()) {
                     reply = std::move(queued.front());
@@ -587,6 +588,11 @@ size_t TestServer::count() const {
 size_t TestServer::connections() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->accepted;
+}
+
+void TestServer::forget_requests() {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->record = false;
 }
 
 void TestServer::close_idle_after(int ms) {

@@ -93,6 +93,9 @@ public:
     size_t connections() const;  // connections accepted so far
     // Closes a connection that stays idle this long after a reply (0: never).
     void close_idle_after(int ms);
+    // Stops keeping each request for requests() and last(): a server under
+    // load for a benchmark then costs no memory per request.
+    void forget_requests();
     Request last() const;  // an empty Request when none arrived
     void clear();          // forgets recorded requests; replies stay
     // Bytes read from clients after any TLS handshake, partial requests
