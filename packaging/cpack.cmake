@@ -16,7 +16,7 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime lib dev demo)
+set(CPACK_COMPONENTS_ALL runtime lib dev demo python)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${TARN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SOURCE tarn)
@@ -85,5 +85,19 @@ tarn-demo-service answers every request of the tarn client from SQLite
 databases in a folder of its own, with a sample shop database, saved
 connection profiles and agent jobs. It listens on the loopback address
 by default and is meant for trying the client, tests and benchmarks.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME ${TARN_DEB_PYTHON_PACKAGE})
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# Pure Python: the library it loads comes from the lib package.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_COMPONENT_PYTHON_DEPENDS lib)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+  "Python interface to the tarn client library
+The Python module tarn is a DB-API 2.0 interface over libtarn-client.so.1,
+loaded with ctypes: connections of their own for each thread, qmark
+parameters, typed values, result sets and cancelling a running query from
+another thread, plus the management service's other operations.")
 
 include(CPack)

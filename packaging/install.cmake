@@ -1,8 +1,9 @@
-# What `cmake --install` lays out, in four components, one Debian package
-# each: runtime (the program), lib (the shared library), demo (the demo
-# service, whose SQLite and HTTP server libraries the client never needs)
-# and dev (what building against the library needs). Paths follow
-# GNUInstallDirs.
+# What `cmake --install` lays out, in components, one Debian package each:
+# runtime (the program), lib (the shared library), demo (the demo service,
+# whose SQLite and HTTP server libraries the client never needs), dev
+# (what building against the library needs) and python (the Python
+# package, installed only when asked for by component, as CPack does).
+# Paths follow GNUInstallDirs.
 
 option(TARN_PACKAGE_DEB "Lay out the documentation files as a Debian package needs them" OFF)
 set(TARN_PACKAGE_MAINTAINER "tarn maintainers <maintainers@tarn.example.org>"
@@ -12,12 +13,15 @@ set(TARN_DEB_DEV_PACKAGE libtarn-client-dev)
 set(TARN_DEB_DEMO_PACKAGE tarn-demo-service)
 # Named after its SONAME, as Debian names shared library packages.
 set(TARN_DEB_LIB_PACKAGE libtarn-client${PROJECT_VERSION_MAJOR})
+set(TARN_DEB_PYTHON_PACKAGE python3-tarn)
 
 if(WIN32)
-  # tarn.exe is the library: its import library lets other programs link
-  # against the functions it exports.
+  # tarn.exe still exports the library's functions, but programs link
+  # tarn-client.dll: an .exe loaded as a module has its own imports
+  # unresolved, so its import library is not shipped.
   set_target_properties(tarn PROPERTIES ENABLE_EXPORTS ON)
-  install(TARGETS tarn
+  install(TARGETS tarn RUNTIME DESTINATION . COMPONENT runtime)
+  install(TARGETS tarn-client
     RUNTIME DESTINATION . COMPONENT runtime
     ARCHIVE DESTINATION lib COMPONENT dev)
   install(FILES ${TARN_CLIENT_PUBLIC_HEADERS} DESTINATION include COMPONENT dev)
@@ -72,6 +76,11 @@ install(TARGETS ${TARN_INSTALLED_LIBRARIES} EXPORT tarn-client-targets
 install(FILES ${TARN_CLIENT_PUBLIC_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
+# Debian's place for Python packages of every Python 3 version.
+file(GLOB TARN_PYTHON_FILES ${PROJECT_SOURCE_DIR}/python/tarn/*.py)
+install(FILES ${TARN_PYTHON_FILES} ${PROJECT_SOURCE_DIR}/python/tarn/py.typed
+  DESTINATION lib/python3/dist-packages/tarn COMPONENT python EXCLUDE_FROM_ALL)
+
 # pkg-config: a plain install finds its prefix from the .pc file's own
 # place, so the tree works wherever it is installed or unpacked; the Debian
 # package names its fixed prefix, as Debian's own .pc files do.
@@ -120,7 +129,7 @@ if(TARN_PACKAGE_DEB)
   endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in
     ${PROJECT_BINARY_DIR}/debian/copyright @ONLY)
-  foreach(component runtime lib dev demo)
+  foreach(component runtime lib dev demo python)
     string(TOUPPER ${component} upper)
     set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TARN_DEB_${upper}_PACKAGE})
     install(FILES ${PROJECT_BINARY_DIR}/debian/copyright

@@ -3,7 +3,7 @@
 # installs a build into a temporary prefix and checks its file list and
 # SONAME; builds the C example through pkg-config and through
 # find_package(tarn-client) (shared and static); runs them and the Python
-# example against the installed demo service. The Debian packages have
+# examples against the installed demo service. The Debian packages have
 # their own check, scripts/deb_check.sh.
 #
 #   bash scripts/consumer_check.sh        (after a build in build/ with a
@@ -136,10 +136,15 @@ done
 cat "$tmp/log" "$tmp/out"
 "$tmp/hello" "$url" >"$tmp/out" || fail "the README's program failed"
 grep -qE '^[0-9]+: .+' "$tmp/out" || fail "the README's program printed: $(cat "$tmp/out")"
-tables=$(python3 examples/python/list_tables.py "$url" "$prefix/lib/libtarn-client.so.1")
+# The Python examples use the package from the source tree.
+tables=$(PYTHONPATH=$src/python python3 examples/python/list_tables.py "$url" "$prefix/lib/libtarn-client.so.1")
 [ "$(sort <<<"$tables" | tr '\n' ' ')" = "customers order_lines orders products " ] ||
   fail "the Python example listed: $tables"
 echo "python: $(tr '\n' ' ' <<<"$tables")"
+PYTHONPATH=$src/python TARN_CLIENT_LIBRARY=$prefix/lib/libtarn-client.so.1 \
+  python3 examples/python/cancel_query.py "$url" 0.5 >"$tmp/out" ||
+  fail "the Python cancel example failed: $(cat "$tmp/out")"
+echo "python: $(cat "$tmp/out")"
 # A query that would count for minutes, cancelled from the same program.
 long_sql="with recursive n(i) as (select 1 union all select i + 1 from n) select count(*) from n"
 started=$(date +%s)

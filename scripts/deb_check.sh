@@ -4,9 +4,10 @@
 # demo service depends on the demo service's libraries, resolves every
 # dependency with apt against this release's own archive alone (a private
 # apt configuration: no other source, no pin, nothing installed counted),
-# runs the packaged tarn and library against the packaged demo service from
-# a scratch root, builds a program against the packaged development files,
-# and runs lintian: errors and warnings not explained below fail.
+# runs the packaged tarn, library and Python package against the packaged
+# demo service from a scratch root, builds a program against the packaged
+# development files, and runs lintian: errors and warnings not explained
+# below fail.
 # The README's first command (scripts/setup.sh) is resolved the same way
 # and must pull in none of the test toolchain.
 #
@@ -64,10 +65,11 @@ static=""
 contents() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | grep -v '^$'; }
 while read -r package files; do
   deb=$build/${package}_${version}_${arch}.deb
+  [ "$package" != python3-tarn ] || deb=$build/${package}_${version}_all.deb
   [ -f "$deb" ] || fail "no $deb"
   # shellcheck disable=SC2086
   printf '%s\n' $files usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz |
-    sed "s|@LIB@|$libdir|g" | grep -v '^$' >"$tmp/want"
+    sed "s|@LIB@|$libdir|g; s|@PY@|usr/lib/python3/dist-packages/tarn|g" | grep -v '^$' >"$tmp/want"
   contents "$deb" | same_list "$(cat "$tmp/want")" || fail "$deb holds other files than expected (< expected, > packaged)"
   debs+=("$deb")
 done <<EOF
@@ -75,6 +77,7 @@ tarn usr/bin/tarn usr/share/man/man1/tarn.1.gz usr/share/bash-completion/complet
 libtarn-client1 @LIB@/libtarn-client.so.1 @LIB@/libtarn-client.so.1.0.0
 libtarn-client-dev usr/include/tarn_client.h usr/include/tarn_client_version.h @LIB@/libtarn-client.so $static @LIB@/pkgconfig/tarn-client.pc @LIB@/cmake/tarn-client/tarn-client-config.cmake @LIB@/cmake/tarn-client/tarn-client-config-version.cmake @LIB@/cmake/tarn-client/tarn-client-targets.cmake @LIB@/cmake/tarn-client/tarn-client-targets-relwithdebinfo.cmake
 tarn-demo-service usr/bin/tarn-demo-service usr/share/man/man1/tarn-demo-service.1.gz
+python3-tarn @PY@/__init__.py @PY@/_native.py @PY@/_params.py @PY@/_result.py @PY@/_values.py @PY@/connection.py @PY@/cursor.py @PY@/exceptions.py @PY@/py.typed
 EOF
 for deb in "${debs[@]}"; do
   echo "$deb:"
@@ -88,7 +91,9 @@ step dependencies
 no_yyjson=-
 [ "$bundled" -eq 1 ] || no_yyjson=skip
 while read -r package rule pattern; do
-  depends=$(dpkg-deb -f "$build/${package}_${version}_${arch}.deb" Depends | tr ',' '\n' | awk '{print $1}')
+  deb=$build/${package}_${version}_${arch}.deb
+  [ "$package" != python3-tarn ] || deb=$build/${package}_${version}_all.deb
+  depends=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | awk '{print $1}')
   case "$rule" in
     -) grep -qE "^($pattern)\$" <<<"$depends" && fail "$package depends on $(grep -E "^($pattern)\$" <<<"$depends" | tr '\n' ' ')" ;;
     +) grep -qE "^($pattern)\$" <<<"$depends" || fail "$package does not depend on $pattern" ;;
@@ -99,6 +104,9 @@ tarn - libsqlite3-.*|libcpp-httplib.*|libtarn-client1
 libtarn-client1 - libsqlite3-.*|libcpp-httplib.*
 libtarn-client-dev + libtarn-client1
 tarn-demo-service + libsqlite3-0
+python3-tarn + libtarn-client1
+python3-tarn + python3(:any)?
+python3-tarn - libsqlite3-.*|libcpp-httplib.*|tarn
 tarn $no_yyjson libyyjson.*
 libtarn-client1 $no_yyjson libyyjson.*
 libtarn-client-dev $no_yyjson libyyjson.*
@@ -134,7 +142,7 @@ resolve() {
   echo "$what: resolves against $codename main, $(wc -l <"$tmp/inst") packages in all"
 }
 resolve "the packages" "${debs[@]/#/./}"
-for p in tarn libtarn-client1 libtarn-client-dev tarn-demo-service; do
+for p in tarn libtarn-client1 libtarn-client-dev tarn-demo-service python3-tarn; do
   grep -qx "$p" "$tmp/inst" || fail "apt would not install $p"
 done
 # The first command of the README: the tools of the test toolchain stay out.
@@ -181,6 +189,20 @@ lib=$(ldd "$tmp/hello" | awk '$1 == "libtarn-client.so.1" {print $3}')
 "$tmp/hello" "$url" >"$tmp/out" || fail "the README's program failed against the packaged library"
 grep -qE '^[0-9]+: .+' "$tmp/out" || fail "the README's program printed: $(cat "$tmp/out")"
 echo "README program, packaged library: $(wc -l <"$tmp/out") customers"
+
+# The Python package as packaged, on the packaged library; it finds the
+# library by its name, as on an installed system.
+tables=$(PYTHONPATH=$root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$root/$libdir \
+  /usr/bin/python3 -c 'import sys, tarn
+print(tarn.__file__)
+with tarn.connect(sys.argv[1], server="local", db="shop") as c:
+    print(" ".join(sorted(r[1] for r in c.tree("tables").rows)))' "$url") ||
+  fail "the packaged Python package failed: $tables"
+[ "$(sed -n 1p <<<"$tables")" = "$root/usr/lib/python3/dist-packages/tarn/__init__.py" ] ||
+  fail "python imported $(sed -n 1p <<<"$tables"), not the packaged module"
+[ "$(sed -n 2p <<<"$tables")" = "customers order_lines orders products" ] ||
+  fail "the packaged Python package listed: $tables"
+echo "python3-tarn, packaged library: $(sed -n 2p <<<"$tables")"
 
 step lintian
 # Explained warnings: CPack writes postinst and postrm scripts that call

@@ -38,6 +38,8 @@ TEST_PACKAGES=(
   # Packages and the consumer check: lintian, file (dpkg-shlibdeps via
   # CPack), python3 (the ctypes example, zip listing).
   lintian file python3
+  # The Python package: its tests, and pip install without a network.
+  python3-pytest python3-venv python3-setuptools python3-wheel
 )
 
 test_too=0

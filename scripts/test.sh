@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: lint, the native suites, the installed
-# tree and the Debian packages as their users get them, the same
-# suites under AddressSanitizer and UndefinedBehaviorSanitizer, under
-# valgrind's memcheck, a minute of fuzzing per target, and the Windows
+# Sets up, builds and runs every test: lint, the native suites, the Python
+# package, the installed tree and the Debian packages as their users get
+# them, the same suites under AddressSanitizer and UndefinedBehaviorSanitizer,
+# under valgrind's memcheck, a minute of fuzzing per target, and the Windows
 # build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +33,9 @@ bash scripts/check_cli_docs.sh
 
 step tests
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+step python
+bash scripts/python_check.sh
 
 step consumer
 bash scripts/consumer_check.sh

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program and its tests with mingw-w64, runs the
-# tests under Wine, checks what tarn.exe exports and runs the command-line
-# suite against tarn.exe.
+# Cross-builds the Windows program, tarn-client.dll and the tests with
+# mingw-w64, runs the tests under Wine, checks what tarn.exe and the DLL
+# export, runs the C example linked against the DLL against the native demo
+# service, and runs the command-line suite against tarn.exe.
 #
 #   bash scripts/test_windows.sh        (after scripts/setup.sh)
 #
 # TARN_DEPS_DIR: where setup.sh keeps the yyjson source (/opt/tarn-deps).
-# TARN_NATIVE_BUILD: native build holding tests/tarn_cli_tests (build).
+# TARN_NATIVE_BUILD: native build holding tests/tarn_cli_tests and
+# demo/tarn-demo-service (build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -51,16 +53,18 @@ program=build-win/cli/tarn.exe
 
 step exports
 # Every function the public header declares, under its plain name, and
-# nothing else.
-want=$(sed -n 's/^TARN_API .*\b\(tarn_\(client\|session\|result\)_[a-z0-9_]*\)(.*/\1/p' client/include/tarn_client.h | sort -u)
-have=$("$objdump" -p "$program" |
-  sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[[[:space:]]*[0-9]*\] //p' | sort -u)
-[ -n "$want" ] || fail "no functions found in client/include/tarn_client.h"
-missing=$(comm -23 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
-extra=$(comm -13 <(printf '%s\n' "$want") <(printf '%s\n' "$have"))
-[ -z "$missing" ] || fail "$program does not export: $(tr '\n' ' ' <<<"$missing")"
-[ -z "$extra" ] || fail "$program also exports: $(tr '\n' ' ' <<<"$extra")"
-echo "exports: all $(printf '%s\n' "$want" | wc -l) public functions, nothing else"
+# nothing else, from the program and from the DLL.
+dll=build-win/client/tarn-client.dll
+[ -f "$dll" ] || fail "$dll was not built"
+[ -f build-win/client/libtarn-client.dll.a ] || fail "no import library beside $dll"
+bash scripts/check_exports.sh "$program" || fail "$program exports other functions than the header's"
+bash scripts/check_exports.sh "$dll" || fail "$dll exports other functions than the header's"
+# Self-contained: the DLL needs no runtime DLL of the compiler.
+imports=$("$objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]')
+if grep -E '^(libstdc|libgcc|libwinpthread)' <<<"$imports"; then
+  fail "$dll imports the compiler's runtime (above)"
+fi
+echo "$dll imports: $(tr '\n' ' ' <<<"$imports")"
 
 step wine prefix
 # The first start of a new prefix is slow; do it before any timed step.
@@ -104,14 +108,57 @@ export TARN_WIN_TLS_REDIRECT_URL="https://127.0.0.1:$port/redirect"
 step tests
 ctest --test-dir build-win --output-on-failure -j2 --timeout 300
 
+# The native parts below: from the native build, else built here.
+native_tool() {
+  if [ -x "$native/$1" ]; then
+    echo "$native/$1"
+    return
+  fi
+  cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-wnat -j2 --target "$(basename "$1")" >&2 || fail "cannot build $1"
+  echo "build-wnat/$1"
+}
+
+step "C example against the DLL"
+# examples/c/query_grid.c linked with the import library, run beside the
+# DLL under Wine against the native demo service on the loopback address.
+demo=$(native_tool demo/tarn-demo-service)
+mkdir -p "$tmp/example"
+x86_64-w64-mingw32-gcc-posix -Wall -Wextra -Werror -Iclient/include -Ibuild-win/client/include \
+  examples/c/query_grid.c -Lbuild-win/client -ltarn-client -o "$tmp/example/query_grid.exe" ||
+  fail "cannot link the C example against the import library"
+# Through a file: grep -q ending early would fail the pipe under pipefail.
+"$objdump" -p "$tmp/example/query_grid.exe" >"$tmp/example.headers"
+grep -q 'DLL Name: tarn-client.dll' "$tmp/example.headers" ||
+  fail "the C example does not import from tarn-client.dll"
+cp "$dll" "$tmp/example/"
+"$demo" --listen 127.0.0.1:0 --data "$tmp/data" >"$tmp/demo.out" 2>"$tmp/demo.err" &
+demo_pid=$!
+for _ in $(seq 100); do
+  [ -s "$tmp/demo.out" ] && break
+  kill -0 "$demo_pid" 2>/dev/null || break
+  sleep 0.1
+done
+url=$(head -n 1 "$tmp/demo.out")
+[ -n "$url" ] || fail "the demo service did not start: $(cat "$tmp/demo.err")"
+(cd "$tmp/example" && "$wine" query_grid.exe "$url" local shop \
+  "select id, name from customers order by id limit 3") >"$tmp/example.out" 2>"$tmp/example.log" ||
+  fail "the C example failed under Wine: $(cat "$tmp/example.log" "$tmp/example.out")"
+tr -d '\r' <"$tmp/example.out" >"$tmp/example.txt"
+tr -d '\r' <"$tmp/example.log" >"$tmp/example.log.txt"
+head -n 1 "$tmp/example.txt" | grep -q '^built against tarn-client 1\.0\.0, running tarn-client 1\.0\.0 ' ||
+  fail "the C example's versions: $(head -n 1 "$tmp/example.txt")"
+sed -n 2p "$tmp/example.txt" | grep -qx $'id\tname' || fail "no column names: $(cat "$tmp/example.txt")"
+grep -qx '(3 rows)' "$tmp/example.txt" || fail "not 3 rows: $(cat "$tmp/example.txt")"
+grep -qx '<   HTTP 200' "$tmp/example.log.txt" || fail "its transport logged no reply: $(cat "$tmp/example.log")"
+kill "$demo_pid" 2>/dev/null || true
+wait "$demo_pid" 2>/dev/null || true
+demo_pid=""
+cat "$tmp/example.txt"
+
 step cli suite
 # The native suite drives tarn.exe through Wine against its own test service.
-cli_tests="$native/tests/tarn_cli_tests"
-if [ ! -x "$cli_tests" ]; then
-  cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-wnat -j2 --target tarn_cli_tests || fail "cannot build the command-line suite"
-  cli_tests=build-wnat/tests/tarn_cli_tests
-fi
+cli_tests=$(native_tool tests/tarn_cli_tests)
 [ -x "$cli_tests" ] || fail "no command-line suite at $cli_tests"
 TARN_CLI_PROGRAM="$PWD/$program" TARN_CLI_LAUNCHER="$wine" "$cli_tests" | tee "$tmp/cli.log" ||
   fail "the command-line suite failed against $program"
@@ -121,13 +168,7 @@ grep -q '^\[  PASSED  \] [1-9][0-9]* test' "$tmp/cli.log" ||
 
 step shell script
 # tarn.exe shell reads a script from standard input (console line input,
-# no libedit) against the native demo service.
-demo="$native/demo/tarn-demo-service"
-if [ ! -x "$demo" ]; then
-  cmake -S . -B build-wnat -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON -DTARN_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-wnat -j2 --target tarn-demo-service || fail "cannot build the demo service"
-  demo=build-wnat/demo/tarn-demo-service
-fi
+# no libedit) against the native demo service ($demo, found above).
 mkdir "$tmp/demo"
 "$demo" --listen 127.0.0.1:0 --data "$tmp/demo" >"$tmp/demo.url" &
 demo_pid=$!

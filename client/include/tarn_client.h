@@ -31,11 +31,15 @@
 /* TARN_CLIENT_VERSION_MAJOR, _MINOR, _PATCH and _STRING. */
 #include "tarn_client_version.h"
 
+/* Windows: programs using tarn-client.dll import its functions; define
+   TARN_CLIENT_STATIC to link the static library instead. */
 #if defined(_WIN32)
 #if defined(TARN_CLIENT_BUILD)
 #define TARN_API __declspec(dllexport)
-#else
+#elif defined(TARN_CLIENT_STATIC)
 #define TARN_API
+#else
+#define TARN_API __declspec(dllimport)
 #endif
 #else
 #define TARN_API __attribute__((visibility("default")))

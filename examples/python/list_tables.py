@@ -1,64 +1,34 @@
 #!/usr/bin/env python3
-"""Lists the tables of the demo service's `shop` database through the tarn
-client library, loaded with ctypes.
+"""Lists the tables of the demo service's `shop` database through the
+tarn Python package (python/ of the source tree, or python3-tarn).
 
     python3 list_tables.py BASE_URL [LIBRARY]
 
-LIBRARY is the path of libtarn-client.so.1; without it the system's
-library search finds it (it is on that path once the .deb is installed).
+LIBRARY is the path of libtarn-client.so.1; without it the package looks
+in TARN_CLIENT_LIBRARY and then the system's library search.
 """
-import ctypes
+import os
 import sys
-
-
-def load(path):
-    lib = ctypes.CDLL(path)
-    session = ctypes.c_void_p
-    lib.tarn_session_new.restype = session
-    lib.tarn_session_free.argtypes = [session]
-    lib.tarn_session_free.restype = None
-    lib.tarn_session_set_host.argtypes = [session, ctypes.c_char_p]
-    lib.tarn_session_set_host.restype = None
-    lib.tarn_session_tree.argtypes = [session] + [ctypes.c_char_p] * 5
-    lib.tarn_session_tree.restype = ctypes.c_int
-    lib.tarn_session_row_count.argtypes = [session]
-    lib.tarn_session_row_count.restype = ctypes.c_int
-    lib.tarn_session_col_count.argtypes = [session]
-    lib.tarn_session_col_count.restype = ctypes.c_int
-    lib.tarn_session_col_name.argtypes = [session, ctypes.c_int]
-    lib.tarn_session_col_name.restype = ctypes.c_char_p
-    lib.tarn_session_cell.argtypes = [session, ctypes.c_int, ctypes.c_int]
-    lib.tarn_session_cell.restype = ctypes.c_char_p
-    lib.tarn_session_last_error.argtypes = [session]
-    lib.tarn_session_last_error.restype = ctypes.c_char_p
-    return lib
 
 
 def main(argv):
     if len(argv) not in (2, 3):
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    lib = load(argv[2] if len(argv) == 3 else "libtarn-client.so.1")
-    # A session of its own: other threads of the program may hold theirs.
-    s = lib.tarn_session_new()
-    if not s:
-        print("out of memory", file=sys.stderr)
-        return 1
-    lib.tarn_session_set_host(s, argv[1].encode())
+    if len(argv) == 3:
+        os.environ["TARN_CLIENT_LIBRARY"] = argv[2]
+    import tarn
+
     try:
-        if lib.tarn_session_tree(s, b"local", b"tables", b"shop", None, None) != 0:
-            print("tree failed:", lib.tarn_session_last_error(s).decode(), file=sys.stderr)
-            return 1
-        # ctypes copies each returned text into a Python bytes object at
-        # once, so the session's shared cell buffer is never read twice.
-        count = lib.tarn_session_col_count(s)
-        names = [lib.tarn_session_col_name(s, c).decode() for c in range(count)]
-        col = names.index("name") if "name" in names else 0
-        for row in range(lib.tarn_session_row_count(s)):
-            print(lib.tarn_session_cell(s, row, col).decode())
-        return 0
-    finally:
-        lib.tarn_session_free(s)
+        with tarn.connect(argv[1], server="local", db="shop") as conn:
+            reply = conn.tree("tables")
+    except tarn.Error as e:
+        print(f"tree failed: {e} (code {e.code}, HTTP {e.http_status})", file=sys.stderr)
+        return 1
+    col = reply.columns.index("name") if "name" in reply.columns else 0
+    for row in reply.rows:
+        print(row[col])
+    return 0
 
 
 if __name__ == "__main__":
