@@ -10,6 +10,7 @@
 // Compiled in, so this target links only the library, as every target does.
 #include "../../cli/cancel.cpp"
 #include "../../cli/commands.cpp"
+#include "../../cli/interrupt.cpp"
 #include "../../cli/numbers.cpp"
 #include "../../cli/plan.cpp"
 
