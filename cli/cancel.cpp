@@ -5,6 +5,7 @@
 #include <random>
 
 #include "interrupt.h"
+#include "stream_output.h"
 #include "tarn_client.h"
 
 namespace tarn_cli {
@@ -70,12 +71,19 @@ void cancel_if_timed_out(const StatementTarget &target) {
 }
 
 int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
-                   int timeout_s) {
+                   int timeout_s, StreamPrinter *rows) {
     int rc;
     {
         StatementWatch watch(target);
-        rc = tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), max_rows,
-                               timeout_s, target.token.c_str());
+        if (rows == nullptr)
+            rc = tarn_client_query(target.server.c_str(), target.db.c_str(), sql.c_str(), max_rows,
+                                   timeout_s, target.token.c_str());
+        else
+            rc = tarn_client_query_rows(target.server.c_str(), target.db.c_str(), sql.c_str(),
+                                        max_rows, timeout_s, target.token.c_str(),
+                                        rows->callbacks(), rows) < 0
+                     ? -1
+                     : 0;
     }
     if (rc != 0) cancel_if_timed_out(target);
     return rc;

@@ -32,11 +32,14 @@ bool abort_exchange(const StatementTarget &target);
 // it, sends the cancel.
 void cancel_if_timed_out(const StatementTarget &target);
 
+class StreamPrinter;
+
 // tarn query's one request: the query with target's token, watched for
 // Ctrl-C. When the operation's time limit (--max-time) expires, the cancel
-// goes out too. Returns the operation's status; the reply or error stays
-// in the library.
+// goes out too. With rows, every result set goes to it as the reply
+// arrives. Returns 0 or -1; the reply (without rows, or without a grid)
+// or error stays in the library.
 int run_query_once(const StatementTarget &target, const std::string &sql, int max_rows,
-                   int timeout_s);
+                   int timeout_s, StreamPrinter *rows = nullptr);
 
 }  // namespace tarn_cli

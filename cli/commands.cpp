@@ -93,7 +93,7 @@ const Command kCommands[] = {
          // Always a token, so the query can be cancelled by name.
          StatementTarget target{a.text(1), a.text(2),
                                 a.text(6)[0] != '\0' ? a.text(6) : new_query_token()};
-         return run_query_once(target, a.text(3), a.number(4, 0), a.number(5, 0));
+         return run_query_once(target, a.text(3), a.number(4, 0), a.number(5, 0), a.rows);
      }},
     {"cancel",
      2,

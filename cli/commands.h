@@ -7,9 +7,12 @@ namespace tarn_cli {
 
 // The words after the command word; an optional word that is missing reads
 // as the empty text. Number words have been checked before a run.
+class StreamPrinter;
+
 struct Args {
-    const char *const *words;  // words[0] is the command word
-    int count;                 // entries in words, command word included
+    const char *const *words;       // words[0] is the command word
+    int count;                      // entries in words, command word included
+    StreamPrinter *rows = nullptr;  // query: print each row as it arrives
 
     const char *text(int i) const { return i < count ? words[i] : ""; }
     const char *text_or_null(int i) const { return i < count ? words[i] : nullptr; }

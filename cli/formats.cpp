@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fields.h"
 #include "grid_source.h"
 #include "output.h"
 #include "tarn_client.h"
@@ -17,95 +18,6 @@
 namespace tarn_cli {
 namespace {
 
-constexpr size_t kLabelCap = 16;
-
-// Screen columns of one byte sequence as the table writes it: one per
-// UTF-8 character, the escape's length for a control byte.
-size_t display_width(const char *s, size_t n) {
-    size_t w = 0;
-    for (size_t i = 0; i < n; ++i) {
-        auto b = static_cast<unsigned char>(s[i]);
-        if ((b & 0xC0) == 0x80) continue;
-        if (b == '\t' || b == '\n' || b == '\r')
-            w += 2;
-        else if (b < 0x20 || b == 0x7f)
-            w += 4;
-        else
-            ++w;
-    }
-    return w;
-}
-
-// Writes the cell in `width` columns: padded when `pad`, cut with an
-// ellipsis when wider.
-void put_table_cell(FILE *out, const char *s, size_t n, size_t width, bool pad) {
-    size_t w = display_width(s, n);
-    if (w <= width) {
-        write_escaped(out, s, n);
-        for (; pad && w < width; ++w) fputc(' ', out);
-        return;
-    }
-    size_t used = 0;
-    size_t i = 0;
-    while (i < n) {
-        size_t end = i + 1;
-        while (end < n && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) ++end;
-        size_t cw = display_width(s + i, end - i);
-        if (used + cw + 1 > width) break;
-        write_escaped(out, s + i, end - i);
-        used += cw;
-        i = end;
-    }
-    fputs("\xe2\x80\xa6", out);  // the ellipsis
-    for (++used; pad && used < width; ++used) fputc(' ', out);
-}
-
-void put_csv_field(FILE *out, const char *s, size_t n) {
-    bool quote = false;
-    for (size_t i = 0; i < n && !quote; ++i)
-        quote = s[i] == ',' || s[i] == '"' || s[i] == '\r' || s[i] == '\n';
-    if (!quote) {
-        fwrite(s, 1, n, out);
-        return;
-    }
-    fputc('"', out);
-    for (size_t i = 0; i < n; ++i) {
-        if (s[i] == '"') fputc('"', out);
-        fputc(s[i], out);
-    }
-    fputc('"', out);
-}
-
-void put_tsv_field(FILE *out, const char *s, size_t n) {
-    size_t start = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const char *esc = s[i] == '\t'   ? "\\t"
-                          : s[i] == '\n' ? "\\n"
-                          : s[i] == '\r' ? "\\r"
-                          : s[i] == '\\' ? "\\\\"
-                                         : nullptr;
-        if (esc == nullptr) continue;
-        fwrite(s + start, 1, i - start, out);
-        fputs(esc, out);
-        start = i + 1;
-    }
-    fwrite(s + start, 1, n - start, out);
-}
-
-void put_json_string(FILE *out, const char *s) {
-    fputc('"', out);
-    for (; *s != '\0'; ++s) {
-        auto b = static_cast<unsigned char>(*s);
-        if (b == '"' || b == '\\')
-            fprintf(out, "\\%c", b);
-        else if (b < 0x20)
-            fprintf(out, "\\u%04x", b);
-        else
-            fputc(b, out);
-    }
-    fputc('"', out);
-}
-
 // A cell's text for the formats: numbers as the JSON writer spells them, so
 // no digit is lost; everything else as tarn_client_cell gives it, uncut.
 const char *cell_text(const GridSource &g, int row, int col, size_t *n) {
@@ -114,10 +26,7 @@ const char *cell_text(const GridSource &g, int row, int col, size_t *n) {
 }
 
 const char *label_of(const GridSource &g, int col, char *buf, size_t cap) {
-    const char *name = g.col_name(col);
-    if (name[0] != '\0') return name;
-    snprintf(buf, cap, "%d", col + 1);
-    return buf;
+    return column_label(g.col_name(col), col, buf, cap);
 }
 
 // Header and rows of a separated-values format.

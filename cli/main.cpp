@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "input.h"
@@ -9,6 +10,7 @@
 #include "output.h"
 #include "plan.h"
 #include "shell.h"
+#include "stream_output.h"
 #include "tarn_client.h"
 
 #ifdef _WIN32
@@ -90,22 +92,41 @@ int run(Plan &plan) {
     } else if (!read_file_word(plan, &file_text)) {
         status = 2;
     } else {
-        const tarn_cli::Args args{plan.words.data(), static_cast<int>(plan.words.size())};
+        tarn_cli::Args args{plan.words.data(), static_cast<int>(plan.words.size())};
+        bool query = strcmp(plan.command->word, "query") == 0;
+        // Exports of any size: the rows print as the reply arrives.
+        std::unique_ptr<tarn_cli::StreamPrinter> rows;
+        if (query && tarn_cli::streams(plan.format))
+            rows = std::make_unique<tarn_cli::StreamPrinter>(plan.format, stdout);
+        args.rows = rows.get();
         // Ctrl-C stops the exchange, and a query on the service too.
         tarn_cli::install_interrupt_handler();
         int rc;
-        if (strcmp(plan.command->word, "query") == 0) {
+        if (query) {
             rc = plan.command->run(args);
         } else {
             tarn_cli::AbortWatch watch;
             rc = plan.command->run(args);
         }
         tarn_cli::restore_default_interrupt();
-        if (rc != 0) tarn_cli::print_error_line(tarn_client_last_error());
+        if (rows) rows->flush();
+        bool lost_output = rows && rows->failed();
+        if (lost_output) {
+            // Said once, by finish_output, when the output itself failed.
+            if (strcmp(rows->failure(), tarn_cli::StreamPrinter::kWriteFailed) == 0)
+                tarn_cli::note_output_error(rows->errno_value());
+            else
+                tarn_cli::print_error_line(
+                    (std::string(rows->failure()) + ": " + strerror(rows->errno_value())).c_str());
+        } else if (rc != 0) {
+            tarn_cli::print_error_line(tarn_client_last_error());
+        }
         if (tarn_cli::interrupt_count() > 0) {
             status = 130;
-        } else if (rc != 0) {
+        } else if (rc != 0 || lost_output) {
             status = 1;
+        } else if (rows) {
+            if (rows->sets() == 0) tarn_cli::print_reply_without_grid();
         } else {
             tarn_cli::print_result(plan.format);
         }

@@ -107,11 +107,20 @@ void print_sets(Format format) {
 
 }  // namespace
 
+void print_reply_without_grid() {
+    printf("%s\n", tarn_client_result());
+    fputs("tarn: no result grid in the reply\n", stderr);
+}
+
 void print_result(Format format) {
     bool grid = tarn_client_row_count() >= 0;
-    if (format == Format::Raw || !grid) {
+    if (format == Format::Raw) {
         printf("%s\n", tarn_client_result());
         if (grid) print_preview();
+        return;
+    }
+    if (!grid) {
+        print_reply_without_grid();
         return;
     }
     if (tarn_client_set_count() > 1) {
@@ -123,11 +132,19 @@ void print_result(Format format) {
     if (tarn_client_truncated() != 0) note_cut(1, g.row_count());
 }
 
+namespace {
+int g_output_error = 0;
+}  // namespace
+
+void note_output_error(int err) {
+    g_output_error = err;
+}
+
 bool finish_output() {
     // A write that failed earlier left its reason in errno, unless the
     // last flush fails again and gives it afresh.
-    int err = errno;
-    bool failed = ferror(stdout) != 0;
+    int err = g_output_error != 0 ? g_output_error : errno;
+    bool failed = ferror(stdout) != 0 || g_output_error != 0;
     if (fflush(stdout) != 0) {
         err = errno;
         failed = true;

@@ -19,6 +19,14 @@ void print_error_line(const char *message);
 // The reply text and grid preview (raw), or the grid in another format.
 void print_result(Format format);
 
+// A reply without a grid in a format other than raw: the reply, and a note
+// on standard error that it had none.
+void print_reply_without_grid();
+
+// A write to standard output failed with err outside stdio's view; the
+// message of finish_output gives it.
+void note_output_error(int err);
+
 // Flushes and closes standard output. False, after printing "ERROR: cannot
 // write output: REASON" on standard error, when any write to it failed.
 bool finish_output();

@@ -116,6 +116,13 @@ TARN_API int tarn_client_query(const char *server, const char *db, const char *s
     return tarn_session_query(flat(), server, db, sql, max_rows, timeout_s, query_token);
 }
 
+TARN_API int tarn_client_query_rows(const char *server, const char *db, const char *sql,
+                                    int max_rows, int timeout_s, const char *query_token,
+                                    const tarn_row_callbacks *cb, void *user_data) {
+    return tarn_session_query_rows(flat(), server, db, sql, max_rows, timeout_s, query_token, cb,
+                                   user_data);
+}
+
 TARN_API int tarn_client_cancel(const char *server, const char *query_token) {
     return tarn_session_cancel(flat(), server, query_token);
 }

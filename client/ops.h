@@ -38,6 +38,10 @@ inline int send_json_and_parse(tarn_session *s, const char *path, const char *qu
     return rc;
 }
 
+// The body of a query (ops_query.cpp); null when out of memory.
+char *build_query_body(const char *server, const char *db, const char *sql, int max_rows,
+                       int timeout_s, const char *query_token);
+
 // {"server":"..","spid":N}: the body of both ways to stop a process.
 inline char *spid_body(const char *server, int spid) {
     const JsonMember members[] = {json_text("server", server), json_number("spid", spid)};

@@ -8,7 +8,7 @@
 
 using namespace tarn;
 
-namespace {
+namespace tarn {
 
 // {"server":"..","db":"..","sql":".."[,"max_rows":N][,"timeout_s":N][,"query_token":".."]}
 char *build_query_body(const char *server, const char *db, const char *sql, int max_rows,
@@ -22,7 +22,7 @@ char *build_query_body(const char *server, const char *db, const char *sql, int 
     return json_object(members, n);
 }
 
-}  // namespace
+}  // namespace tarn
 
 extern "C" {
 

@@ -11,40 +11,10 @@
 
 #include "row_stream_impl.h"
 #include "tarn_client.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
+#include "transport/temp_file.h"
 
 namespace tarn {
 namespace {
-
-// A temporary file removed when closed. The C runtime of Windows makes it
-// in the drive's root, often not writable: there the user's temporary
-// folder serves instead.
-FILE *open_spool() {
-    FILE *f = tmpfile();
-#ifdef _WIN32
-    char dir[MAX_PATH + 1];
-    char path[MAX_PATH + 1];
-    if (f != nullptr || GetTempPathA(sizeof dir, dir) == 0 ||
-        GetTempFileNameA(dir, "trn", 0, path) == 0)
-        return f;
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    f = _fdopen(fd, "w+b");
-    if (f == nullptr) _close(fd);
-#endif
-    return f;
-}
 
 uint64_t hash_bytes(const char *s, size_t n) {
     uint64_t h = 1469598103934665603ULL;
@@ -57,11 +27,12 @@ uint64_t hash_bytes(const char *s, size_t n) {
 bool RowStream::Impl::begin_rows(Set &s) {
     s.has_rows = true;
     s.rows = 0;
+    began = true;
     if (s.cols == kColsArray) return announce(s);
     if (s.cols == kColsNone) return true;  // named by the first row
     // The columns may still come: the rows wait on disk until they do.
     errno = 0;
-    s.spool = open_spool();
+    s.spool = open_temp_file();
     if (s.spool == nullptr) {
         char text[128];
         snprintf(text, sizeof text, "cannot create a temporary file: %s",
@@ -313,6 +284,10 @@ StreamStatus RowStream::finish() {
 const char *RowStream::error() const {
     if (impl_ == nullptr) return "out of memory";
     return impl_->status == StreamStatus::kFailed ? impl_->message : "";
+}
+
+bool RowStream::began() const {
+    return impl_ != nullptr && impl_->began;
 }
 
 uint64_t RowStream::sets() const {

@@ -14,20 +14,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tarn_client.h"
+
 namespace tarn {
 
-// A cell or column name. kind is a TARN_CELL_* value. text is valid until the
-// callback returns, holds len bytes and a NUL after them (a string may hold
-// NUL bytes of its own). Strings come unescaped, their bytes as sent (invalid
-// UTF-8 included); numbers as their token in the reply; true and false as
-// those words; arrays and objects as their JSON without insignificant
-// whitespace; null and absent cells as "". A column name is a string, or
-// absent when the column has none.
-struct StreamCell {
-    int kind;
-    const char *text;
-    size_t len;
-};
+// A cell or column name, as the public header describes tarn_cell. A
+// column name is a string, or absent when the column has none.
+using StreamCell = tarn_cell;
 
 struct StreamSetEnd {
     uint64_t rows;   // rows this set delivered
@@ -73,6 +66,8 @@ public:
 
     // Why the stream failed ("" otherwise); valid while the stream lives.
     const char *error() const;
+    // True once a set's rows have begun: from then on the reply has a grid.
+    bool began() const;
     // Result sets completed so far.
     uint64_t sets() const;
 

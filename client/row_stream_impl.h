@@ -172,6 +172,7 @@ struct RowStream::Impl {
     const char *base = nullptr;  // start of the current feed
     bool any_byte = false;       // a byte other than white space was seen
     uint64_t sets = 0;
+    bool began = false;  // a set's rows array was entered
 
     Vec<Frame> frames;
     Vec<uint8_t> deep;      // containers below the frames: 1 object, 0 array

@@ -13,6 +13,16 @@
 
 namespace tarn::backend {
 
+// Where the body of a 2xx reply goes as it arrives, instead of being kept
+// and handed out (the call then hands out ""). Other replies are kept as
+// usual, for their error text. Runs on the thread doing the exchange.
+struct BodySink {
+    // Non-zero stops the exchange, which then fails with wire::kStopped.
+    int (*bytes)(void *user_data, const char *data, size_t n) = nullptr;
+    void *user_data = nullptr;
+    bool on() const { return bytes != nullptr; }
+};
+
 // What a session lends its backend; the backend reads it on every exchange.
 struct Env {
     tls::Policy policy;
@@ -20,6 +30,7 @@ struct Env {
     trace::Sink trace;
     limits::Clock limits;
     Abort abort;
+    BodySink body;  // set only for the length of one streaming operation
 };
 
 struct Context;

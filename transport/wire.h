@@ -27,6 +27,7 @@ constexpr char kStatusFailed[] = "WinHttpQueryHeaders status failed";
 constexpr char kReadFailed[] = "WinHttpReadData failed";
 constexpr char kOutOfMemory[] = "out of memory";
 constexpr char kAborted[] = "aborted";
+constexpr char kStopped[] = "stopped by the reader";
 constexpr char kInvalidUrl[] = "invalid url";
 constexpr char kUnsupportedScheme[] = "unsupported url scheme";
 constexpr char kUrlConversionFailed[] = "url conversion failed";

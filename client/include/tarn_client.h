@@ -333,6 +333,8 @@ TARN_API int tarn_client_job_control(const char *server, const char *job_id, con
 #define TARN_E_HTTP 6        /* the service answered with a status outside 2xx */
 #define TARN_E_ABORTED 7     /* tarn_session_abort ended the operation */
 #define TARN_E_NOMEM 8       /* out of memory */
+#define TARN_E_REPLY 9       /* a streamed reply was malformed or cut short */
+#define TARN_E_STOPPED 10    /* a row callback returned non-zero */
 
 /** The default session's error code: a TARN_E_* value. */
 TARN_API int tarn_client_error_code(void);
@@ -482,6 +484,64 @@ TARN_API int tarn_result_cell_kind(const tarn_result *r, int row, int col);
     "false", arrays and objects as compact JSON, "" for null or absent.
     *len (when len is not NULL) gets its length. Never NULL. */
 TARN_API const char *tarn_result_cell_text(const tarn_result *r, int row, int col, size_t *len);
+
+/* ==================================================================== */
+/* Rows as the reply arrives                                             */
+/* ==================================================================== */
+
+/**
+ * A cell or column name handed to a row callback. kind is a TARN_CELL_*
+ * value; text holds len bytes and a NUL after them, valid until the
+ * callback returns. Strings come unescaped with their bytes as sent (NUL
+ * and invalid UTF-8 included), numbers as their token in the reply, true
+ * and false as those words, arrays and objects as their JSON as sent
+ * without insignificant white space, null and absent cells as "".
+ */
+typedef struct tarn_cell {
+    int kind;
+    const char *text;
+    size_t len;
+} tarn_cell;
+
+/**
+ * What tarn_session_query_rows calls, on the thread doing the exchange
+ * (the caller's, or under WinHTTP a helper while the caller waits; never
+ * two at once, never after the call returned). set counts result sets
+ * from 0. Each returns 0 to go on, non-zero to stop the operation, which
+ * then fails with TARN_E_STOPPED. Any member may be NULL. A callback must
+ * not use the same session.
+ */
+typedef struct tarn_row_callbacks {
+    /** A set begins: its column names, from `columns`, else from its first
+        row (an object row's keys; an array row's width, unnamed: kind
+        TARN_CELL_ABSENT). */
+    int (*columns)(void *user_data, int set, const tarn_cell *names, size_t count);
+    /** One row: an array row's elements however many; an object row's cell
+        for each column, looked up as tarn_result_cell_text does. */
+    int (*row)(void *user_data, int set, const tarn_cell *cells, size_t count);
+    /** The set ended after rows rows; truncated is 1 when the service cut it. */
+    int (*set_end)(void *user_data, int set, uint64_t rows, int truncated);
+} tarn_row_callbacks;
+
+/**
+ * tarn_session_query, with every result set's rows handed to cb as the
+ * reply downloads instead of kept: memory stays near the largest row,
+ * whatever the size of the reply (rows that come before their set's
+ * `columns` wait in a temporary file). Returns the number of result sets
+ * delivered, or -1 on failure; a malformed or cut reply fails
+ * (TARN_E_REPLY) after the rows read so far. With 0 sets the reply is in
+ * tarn_session_result; after sets were delivered that is "". The grid
+ * readers find no grid after this call.
+ */
+TARN_API int tarn_session_query_rows(tarn_session *s, const char *server, const char *db,
+                                     const char *sql, int max_rows, int timeout_s,
+                                     const char *query_token, const tarn_row_callbacks *cb,
+                                     void *user_data);
+
+/** tarn_session_query_rows on the default session. */
+TARN_API int tarn_client_query_rows(const char *server, const char *db, const char *sql,
+                                    int max_rows, int timeout_s, const char *query_token,
+                                    const tarn_row_callbacks *cb, void *user_data);
 
 #ifdef __cplusplus
 }

@@ -60,6 +60,8 @@ struct Hop {
     bool response_started = false;
     bool headers_done = false;  // the final (non-1xx) header block ended
     bool out_of_memory = false;
+    bool stopped = false;  // the body sink asked to stop
+    const tarn::backend::BodySink *sink = nullptr;
     Stall stall = Stall::kNone;
     curl_off_t last_up = -1;
     Clock::time_point last_activity;
@@ -218,6 +220,11 @@ size_t on_header(char *data, size_t size, size_t n, void *p) {
 size_t on_body(char *data, size_t size, size_t n, void *p) {
     auto *hop = static_cast<Hop *>(p);
     hop->last_activity = Clock::now();
+    if (hop->sink->on() && hop->headers_done && hop->status / 100 == 2) {
+        if (hop->sink->bytes(hop->sink->user_data, data, size * n) == 0) return size * n;
+        hop->stopped = true;
+        return 0;
+    }
     if (hop->body.cap == 0) {
         curl_off_t declared = -1;
         curl_easy_getinfo(hop->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
@@ -267,6 +274,7 @@ bool request_sent(const Hop &hop, CURLcode code) {
 const char *failure_for(const Hop &hop, CURLcode code) {
     if (code == CURLE_ABORTED_BY_CALLBACK && hop.stall == Stall::kNone) return wire::kAborted;
     if (hop.out_of_memory) return kOutOfMemory;
+    if (hop.stopped) return wire::kStopped;
     if (tarn::tls::rejected(code)) return tarn::tls::kRejected;
     // Once the headers are in, any end but a proper one is a broken body,
     // a declared length not reached included.
@@ -332,6 +340,8 @@ void start_hop(Exchange &ex) {
     hop.response_started = false;
     hop.headers_done = false;
     hop.out_of_memory = false;
+    hop.stopped = false;
+    hop.sink = &ex.env().body;
     hop.stall = Stall::kNone;
     hop.last_up = -1;
     hop.last_activity = Clock::now();

@@ -95,7 +95,8 @@ public:
           body_(body != nullptr ? body : ""),
           headers_(has_headers_ ? headers : ""),
           policy_(env.policy),
-          clock_(env.limits) {
+          clock_(env.limits),
+          sink_(env.body) {
         check_.policy = &policy_;
     }
     ~Call() override { wire::body_free(&reply); }
@@ -136,7 +137,8 @@ private:
         released_ = true;
     }
 
-    const char *read_body();
+    const char *read_body(bool to_sink);
+    bool pass_on(const char *data, size_t n);
     const char *exchange();
 
     const wchar_t *verb_;
@@ -146,23 +148,36 @@ private:
     const std::string headers_;
     const tarn::tls::Policy policy_;
     const tarn::limits::Clock clock_;
+    const tarn::backend::BodySink sink_;  // reached only while the caller waits
     HINTERNET session_ = nullptr;
     HINTERNET connection_ = nullptr;
     HINTERNET request_ = nullptr;
     tarn::tls::WinCheck check_;
+    bool stopped_ = false;    // the sink asked to stop
     bool owns_kept_ = false;  // under mu
     bool released_ = false;   // under mu
 };
 
-// Reads the body to its end. Returns the failure message, or null when
-// every byte the response declared arrived.
-const char *Call::read_body() {
+// Hands bytes to the caller's sink under the job's lock, so never once the
+// caller stopped waiting. False when the body is to go no further.
+bool Call::pass_on(const char *data, size_t n) {
+    std::lock_guard<std::mutex> lock(mu);
+    if (abandoned()) return false;
+    if (sink_.bytes(sink_.user_data, data, n) == 0) return true;
+    stopped_ = true;
+    return false;
+}
+
+// Reads the body to its end, into reply or to the sink. Returns the failure
+// message, or null when every byte the response declared arrived.
+const char *Call::read_body(bool to_sink) {
     DWORD declared = 0;
     DWORD size = sizeof declared;
     bool sized = WinHttpQueryHeaders(
         request_, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
         WINHTTP_HEADER_NAME_BY_INDEX, &declared, &size, WINHTTP_NO_HEADER_INDEX);
-    if (sized) tarn::handover::reserve(&reply, declared);
+    if (sized && !to_sink) tarn::handover::reserve(&reply, declared);
+    uint64_t got_total = 0;
     char scratch[kReadCap];  // one buffer serves every read of the call
     for (;;) {
         DWORD avail = 0;
@@ -175,10 +190,15 @@ const char *Call::read_body() {
         if (!WinHttpReadData(request_, scratch, avail < kReadCap ? avail : kReadCap, &got))
             return wire::kReadFailed;
         if (got == 0) break;
-        if (!wire::body_append(&reply, scratch, got)) return wire::kOutOfMemory;
+        got_total += got;
+        if (to_sink) {
+            if (!pass_on(scratch, got)) return stopped_ ? wire::kStopped : wire::kAborted;
+        } else if (!wire::body_append(&reply, scratch, got)) {
+            return wire::kOutOfMemory;
+        }
     }
     // A connection cut before the declared length ends the loop quietly.
-    if (sized && reply.len < declared) return wire::kReadFailed;
+    if (sized && got_total < declared) return wire::kReadFailed;
     return nullptr;
 }
 
@@ -253,7 +273,7 @@ const char *Call::exchange() {
         WinHttpQueryHeaders(request_, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
     // The body is read to its end even when it will be discarded.
-    const char *read_failure = read_body();
+    const char *read_failure = read_body(have_status && sink_.on() && code / 100 == 2);
     if (!have_status) return wire::kStatusFailed;
     if (read_failure != nullptr) return read_failure;
     status = static_cast<int32_t>(code);
