@@ -32,6 +32,22 @@ struct CsvSpecial {
 };
 constexpr CsvSpecial kCsvSpecial;
 
+// Writes a CSV field at d (room for 2n + 2 bytes); returns its end. Most
+// fields need no quotes, so the copy is checked after it is made.
+char *csv_field(char *d, const char *s, size_t n) {
+    memcpy(d, s, n);
+    bool special = false;
+    for (size_t i = 0; i < n; ++i) special |= kCsvSpecial.byte[static_cast<unsigned char>(s[i])];
+    if (!special) return d + n;
+    *d++ = '"';
+    for (size_t i = 0; i < n; ++i) {
+        if (s[i] == '"') *d++ = '"';
+        *d++ = s[i];
+    }
+    *d++ = '"';
+    return d;
+}
+
 // The text a table or CSV/TSV shows for a cell: null and absent are empty.
 bool has_text(const tarn_cell &c) {
     return c.kind != TARN_CELL_NULL && c.kind != TARN_CELL_ABSENT;
@@ -108,22 +124,19 @@ void StreamPrinter::put(char c) {
     buf_[len_++] = c;
 }
 
+// Room for need more bytes at the end of the buffer, grown for a row
+// larger than it.
+char *StreamPrinter::room(size_t need) {
+    if (buf_.size() - len_ < need) {
+        flush();
+        if (buf_.size() < need) buf_.resize(need);
+    }
+    return buf_.data() + len_;
+}
+
 void StreamPrinter::put_csv(const char *s, size_t n) {
-    size_t i = 0;
-    while (i < n && !kCsvSpecial.byte[static_cast<unsigned char>(s[i])]) ++i;
-    if (i == n) {
-        put(s, n);
-        return;
-    }
-    put('"');
-    size_t start = 0;
-    for (i = 0; i < n; ++i) {
-        if (s[i] != '"') continue;
-        put(s + start, i + 1 - start);  // the quote, doubled by the next run
-        start = i;
-    }
-    put(s + start, n - start);
-    put('"');
+    char *end = csv_field(room(2 * n + 2), s, n);
+    len_ = static_cast<size_t>(end - buf_.data());
 }
 
 void StreamPrinter::put_tsv(const char *s, size_t n) {
@@ -237,25 +250,33 @@ int StreamPrinter::on_row(void *self, int, const tarn_cell *cells, size_t count)
     size_t cols = p->labels_.size();
     if (count > cols) count = cols;
     switch (p->format_) {
-        case Format::Csv:
-        case Format::Tsv: {
-            bool csv = p->format_ == Format::Csv;
+        case Format::Csv: {
+            // The row's worst case at once, then no check per byte.
+            size_t need = 2 + cols;
+            for (size_t c = 0; c < count; ++c) need += 2 * cells[c].len + 2;
+            char *d = p->room(need);
             for (size_t c = 0; c < cols; ++c) {
-                if (c != 0) p->put(csv ? ',' : '\t');
+                if (c != 0) *d++ = ',';
                 if (c >= count || !has_text(cells[c])) continue;
-                if (cells[c].kind == TARN_CELL_NUMBER || cells[c].kind == TARN_CELL_BOOL)
-                    p->put(cells[c].text, cells[c].len);
-                else if (csv)
-                    p->put_csv(cells[c].text, cells[c].len);
-                else
-                    p->put_tsv(cells[c].text, cells[c].len);
+                if (cells[c].kind == TARN_CELL_NUMBER || cells[c].kind == TARN_CELL_BOOL) {
+                    memcpy(d, cells[c].text, cells[c].len);
+                    d += cells[c].len;
+                } else {
+                    d = csv_field(d, cells[c].text, cells[c].len);
+                }
             }
-            if (csv)
-                p->put("\r\n", 2);
-            else
-                p->put('\n');
+            *d++ = '\r';
+            *d++ = '\n';
+            p->len_ = static_cast<size_t>(d - p->buf_.data());
             break;
         }
+        case Format::Tsv:
+            for (size_t c = 0; c < cols; ++c) {
+                if (c != 0) p->put('\t');
+                if (c < count && has_text(cells[c])) p->put_tsv(cells[c].text, cells[c].len);
+            }
+            p->put('\n');
+            break;
         case Format::Json: {
             p->put('{');
             bool first = true;

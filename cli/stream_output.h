@@ -44,6 +44,7 @@ private:
     static int on_row(void *self, int set, const tarn_cell *cells, size_t count);
     static int on_set_end(void *self, int set, uint64_t rows, int truncated);
 
+    char *room(size_t need);
     void put(const char *s, size_t n);
     void put(char c);
     void put_csv(const char *s, size_t n);
