@@ -61,9 +61,8 @@ struct Grid {
     WideRows wide;
 
     // The text handed out last by cell_text or cell_json, when not the
-    // document's; scalars other than strings fit in scalar.
+    // document's.
     char *copy = nullptr;
-    char scalar[32] = "";
     // Key copies for col_name, one slot per member of the first row.
     char **key_copies = nullptr;
     size_t key_slots = 0;
