@@ -240,7 +240,6 @@ void drop_grid(Grid *g) {
     g->set_count = 0;
     g->truncated = false;
     drop_cell_copies(g);
-    drop_key_copies(g);
 }
 
 void parse_grid(tarn_session *s) {

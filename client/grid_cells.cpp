@@ -11,34 +11,6 @@
 namespace tarn {
 namespace {
 
-// A document parsed in place ends its strings at their length, not at a
-// NUL (the reply text keeps its quotes), so a string handed out as C text
-// is then a copy.
-bool terminated(yyjson_val *str) {
-    return yyjson_get_str(str)[yyjson_get_len(str)] == '\0';
-}
-
-char *copy_of(yyjson_val *str) {
-    size_t n = yyjson_get_len(str);
-    auto *copy = static_cast<char *>(malloc(n + 1));
-    if (copy == nullptr) return nullptr;
-    memcpy(copy, yyjson_get_str(str), n);
-    copy[n] = '\0';
-    return copy;
-}
-
-const char *key_text(Grid *g, size_t i, yyjson_val *key, size_t slots) {
-    if (terminated(key)) return yyjson_get_str(key);
-    if (g->key_copies == nullptr) {
-        g->key_copies = static_cast<char **>(calloc(slots, sizeof(char *)));
-        if (g->key_copies == nullptr) return "";
-        g->key_slots = slots;
-    }
-    if (i >= g->key_slots) return "";
-    if (g->key_copies[i] == nullptr) g->key_copies[i] = copy_of(key);
-    return g->key_copies[i] != nullptr ? g->key_copies[i] : "";
-}
-
 const char *hand_out(const char *text, size_t n, size_t *len) {
     if (len != nullptr) *len = n;
     return text;
@@ -57,13 +29,6 @@ const char *hand_out_json(Grid *g, yyjson_val *v, size_t *len) {
 void drop_cell_copies(Grid *g) {
     free(g->copy);
     g->copy = nullptr;
-}
-
-void drop_key_copies(Grid *g) {
-    for (size_t i = 0; i < g->key_slots; ++i) free(g->key_copies[i]);
-    free(g->key_copies);
-    g->key_copies = nullptr;
-    g->key_slots = 0;
 }
 
 }  // namespace tarn
@@ -87,7 +52,7 @@ TARN_API const char *tarn_session_col_name(tarn_session *s, int col) {
     yyjson_val *key = nullptr;
     yyjson_val *val = nullptr;
     yyjson_obj_foreach(first, i, max, key, val) {
-        if (i == static_cast<size_t>(col)) return key_text(g, i, key, yyjson_obj_size(first));
+        if (i == static_cast<size_t>(col)) return yyjson_get_str(key);
     }
     return "";
 }
@@ -116,11 +81,7 @@ TARN_API const char *tarn_session_cell_text(tarn_session *s, int row, int col, s
     yyjson_val *v = cell_value(g, row, col);
     switch (yyjson_get_type(v)) {
         case YYJSON_TYPE_STR:
-            if (terminated(v)) return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
-            drop_cell_copies(g);
-            g->copy = copy_of(v);
-            if (g->copy == nullptr) return hand_out("", 0, len);
-            return hand_out(g->copy, yyjson_get_len(v), len);
+            return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
         case YYJSON_TYPE_BOOL:
             return yyjson_get_bool(v) ? hand_out("true", 4, len) : hand_out("false", 5, len);
         case YYJSON_TYPE_RAW:
