@@ -124,7 +124,15 @@ void take_column_names(Grid *g, yyjson_val *cols) {
 // each token is read again by those rules. A token past a double's range
 // (1e400) cannot be, and shows as sent.
 void render_number(const char *token, size_t len, char *out) {
-    yyjson_doc *doc = yyjson_read(token, len, 0);
+    // Read on the stack where the token fits: previews go cell by cell.
+    alignas(16) char pool[512];
+    yyjson_alc alc;
+    yyjson_alc *stack = yyjson_alc_pool_init(&alc, pool, sizeof pool) ? &alc : nullptr;
+    char *text = const_cast<char *>(token);  // not written to: not in place
+    yyjson_read_err err;
+    yyjson_doc *doc = yyjson_read_opts(text, len, 0, stack, &err);
+    if (doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
+        doc = yyjson_read_opts(text, len, 0, nullptr, nullptr);
     yyjson_val *v = yyjson_doc_get_root(doc);
     if (yyjson_is_sint(v))
         snprintf(out, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
