@@ -18,10 +18,9 @@
 namespace tarn_cli {
 namespace {
 
-// A cell's text for the formats: numbers as the JSON writer spells them, so
-// no digit is lost; everything else as tarn_client_cell gives it, uncut.
+// A cell's text for the formats, uncut; numbers as the reply wrote them, so
+// no digit is lost.
 const char *cell_text(const GridSource &g, int row, int col, size_t *n) {
-    if (g.cell_kind(row, col) == TARN_CELL_NUMBER) return g.cell_json(row, col, n);
     return g.cell_text(row, col, n);
 }
 

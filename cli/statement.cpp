@@ -65,7 +65,10 @@ void read_last_reply(Answer *answer) {
     answer->grid_.reset();
     answer->result_.reset(tarn_client_take_result());
     answer->reply_ = answer->result_ ? tarn_result_text(answer->result_.get()) : "";
-    yyjson_doc *doc = yyjson_read(answer->reply_.data(), answer->reply_.size(), 0);
+    // As the library reads it: a number past a double's range or a string
+    // that is not valid UTF-8 does not cost the reply its sets.
+    yyjson_doc *doc = yyjson_read(answer->reply_.data(), answer->reply_.size(),
+                                  YYJSON_READ_BIGNUM_AS_RAW | YYJSON_READ_ALLOW_INVALID_UNICODE);
     if (doc != nullptr) collect_sets(yyjson_doc_get_root(doc), &answer->sets_);
     yyjson_doc_free(doc);
     // A reply the library cannot read as a grid prints as text.

@@ -11,6 +11,12 @@
 namespace tarn {
 namespace {
 
+// Numbers stay as the reply wrote them, and strings keep their bytes where
+// they are not valid UTF-8: one odd value must not cost the whole grid.
+constexpr yyjson_read_flag kReadFlags =
+    YYJSON_READ_NUMBER_AS_RAW | YYJSON_READ_ALLOW_INVALID_UNICODE;
+constexpr yyjson_write_flag kWriteFlags = YYJSON_WRITE_ALLOW_INVALID_UNICODE;
+
 bool has_members(yyjson_val *v) {
     return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
 }
@@ -19,9 +25,7 @@ bool nonempty_arr(yyjson_val *v) {
     return yyjson_is_arr(v) && yyjson_arr_size(v) > 0;
 }
 
-// Strings of a document parsed in place are not NUL-terminated (the text
-// keeps its quotes), so every string is read by its length, up to a NUL
-// it may hold.
+// Column names are kept up to a NUL they may hold.
 size_t text_len(yyjson_val *str) {
     const char *s = yyjson_get_str(str);
     size_t len = yyjson_get_len(str);
@@ -116,6 +120,47 @@ void take_column_names(Grid *g, yyjson_val *cols) {
     }
 }
 
+// The preview shows numbers as it did when the reply was read as doubles:
+// each token is read again by those rules. A token past a double's range
+// (1e400) cannot be, and shows as sent.
+void render_number(const char *token, size_t len, char *out) {
+    // Read on the stack where the token fits: previews go cell by cell.
+    alignas(16) char pool[512];
+    yyjson_alc alc;
+    yyjson_alc *stack = yyjson_alc_pool_init(&alc, pool, sizeof pool) ? &alc : nullptr;
+    char *text = const_cast<char *>(token);  // not written to: not in place
+    yyjson_read_err err;
+    yyjson_doc *doc = yyjson_read_opts(text, len, 0, stack, &err);
+    if (doc == nullptr && err.code == YYJSON_READ_ERROR_MEMORY_ALLOCATION)
+        doc = yyjson_read_opts(text, len, 0, nullptr, nullptr);
+    yyjson_val *v = yyjson_doc_get_root(doc);
+    if (yyjson_is_sint(v))
+        snprintf(out, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
+    else if (yyjson_is_uint(v))
+        snprintf(out, kCellCap, "%llu", static_cast<unsigned long long>(yyjson_get_uint(v)));
+    else if (yyjson_is_real(v))
+        snprintf(out, kCellCap, "%.15g", yyjson_get_real(v));
+    else
+        snprintf(out, kCellCap, "%.*s", static_cast<int>(len < kCellCap ? len : kCellCap), token);
+    yyjson_doc_free(doc);
+}
+
+// Arrays and objects likewise: their text is read again with numbers as
+// doubles and written anew; one holding a token past a double's range keeps
+// its tokens as sent.
+char *container_text(yyjson_val *v) {
+    size_t n = 0;
+    char *raw = yyjson_val_write_opts(v, kWriteFlags, nullptr, &n, nullptr);
+    if (raw == nullptr) return nullptr;
+    yyjson_doc *doc = yyjson_read(raw, n, YYJSON_READ_ALLOW_INVALID_UNICODE);
+    if (doc == nullptr) return raw;
+    char *text = yyjson_write(doc, kWriteFlags, nullptr);
+    yyjson_doc_free(doc);
+    if (text == nullptr) return raw;
+    free(raw);
+    return text;
+}
+
 void render_cell(yyjson_val *v, char *out) {
     out[0] = '\0';
     switch (yyjson_get_type(v)) {
@@ -129,18 +174,12 @@ void render_cell(yyjson_val *v, char *out) {
         case YYJSON_TYPE_BOOL:
             snprintf(out, kCellCap, "%s", yyjson_get_bool(v) ? "true" : "false");
             break;
-        case YYJSON_TYPE_NUM:
-            if (yyjson_is_sint(v))
-                snprintf(out, kCellCap, "%lld", static_cast<long long>(yyjson_get_sint(v)));
-            else if (yyjson_is_uint(v))
-                snprintf(out, kCellCap, "%llu",
-                         static_cast<unsigned long long>(yyjson_get_uint(v)));
-            else
-                snprintf(out, kCellCap, "%.15g", yyjson_get_real(v));
+        case YYJSON_TYPE_RAW:
+            render_number(yyjson_get_raw(v), yyjson_get_len(v), out);
             break;
         case YYJSON_TYPE_ARR:
         case YYJSON_TYPE_OBJ: {
-            char *json = yyjson_val_write_opts(v, 0, nullptr, nullptr, nullptr);
+            char *json = container_text(v);
             if (json != nullptr) {
                 snprintf(out, kCellCap, "%s", json);
                 free(json);
@@ -190,21 +229,6 @@ void doc_free(void * /*ctx*/, void *p) {
 }
 const yyjson_alc kDocAlloc = {doc_malloc, doc_realloc, doc_free, nullptr};
 
-// Parses the reply text. Where the buffer has room for the reader's
-// padding and the text holds no escape, the reader works in the buffer
-// itself instead of a copy of it: it then only turns each closing quote
-// into a NUL byte, and those are turned back, since the text had none.
-yyjson_doc *read_reply(char *text, size_t len, uint64_t cap) {
-    if (cap - len < YYJSON_PADDING_SIZE || memchr(text, '\\', len) != nullptr)
-        return yyjson_read_opts(text, len, 0, &kDocAlloc, nullptr);
-    memset(text + len, 0, YYJSON_PADDING_SIZE);
-    yyjson_doc *doc = yyjson_read_opts(text, len, YYJSON_READ_INSITU, &kDocAlloc, nullptr);
-    char *end = text + len;
-    for (char *p = text; (p = static_cast<char *>(memchr(p, '\0', static_cast<size_t>(end - p))));)
-        *p++ = '"';
-    return doc;
-}
-
 }  // namespace
 
 void drop_grid(Grid *g) {
@@ -224,14 +248,15 @@ void drop_grid(Grid *g) {
     g->set_count = 0;
     g->truncated = false;
     drop_cell_copies(g);
-    drop_key_copies(g);
 }
 
 void parse_grid(tarn_session *s) {
     Grid *g = &s->grid;
     drop_grid(g);
     if (s->result == nullptr || s->result_len == 0) return;
-    g->doc = read_reply(s->result, s->result_len, s->result_cap);
+    // Not in place: the reader would write over the reply text, which
+    // tarn_session_result hands out as it came.
+    g->doc = yyjson_read_opts(s->result, s->result_len, kReadFlags, &kDocAlloc, nullptr);
     if (g->doc == nullptr) return;
 
     yyjson_val *root = yyjson_doc_get_root(g->doc);

@@ -11,34 +11,6 @@
 namespace tarn {
 namespace {
 
-// A document parsed in place ends its strings at their length, not at a
-// NUL (the reply text keeps its quotes), so a string handed out as C text
-// is then a copy.
-bool terminated(yyjson_val *str) {
-    return yyjson_get_str(str)[yyjson_get_len(str)] == '\0';
-}
-
-char *copy_of(yyjson_val *str) {
-    size_t n = yyjson_get_len(str);
-    auto *copy = static_cast<char *>(malloc(n + 1));
-    if (copy == nullptr) return nullptr;
-    memcpy(copy, yyjson_get_str(str), n);
-    copy[n] = '\0';
-    return copy;
-}
-
-const char *key_text(Grid *g, size_t i, yyjson_val *key, size_t slots) {
-    if (terminated(key)) return yyjson_get_str(key);
-    if (g->key_copies == nullptr) {
-        g->key_copies = static_cast<char **>(calloc(slots, sizeof(char *)));
-        if (g->key_copies == nullptr) return "";
-        g->key_slots = slots;
-    }
-    if (i >= g->key_slots) return "";
-    if (g->key_copies[i] == nullptr) g->key_copies[i] = copy_of(key);
-    return g->key_copies[i] != nullptr ? g->key_copies[i] : "";
-}
-
 const char *hand_out(const char *text, size_t n, size_t *len) {
     if (len != nullptr) *len = n;
     return text;
@@ -47,7 +19,7 @@ const char *hand_out(const char *text, size_t n, size_t *len) {
 const char *hand_out_json(Grid *g, yyjson_val *v, size_t *len) {
     drop_cell_copies(g);
     size_t n = 0;
-    g->copy = yyjson_val_write_opts(v, 0, nullptr, &n, nullptr);
+    g->copy = yyjson_val_write_opts(v, YYJSON_WRITE_ALLOW_INVALID_UNICODE, nullptr, &n, nullptr);
     if (g->copy == nullptr) return hand_out("", 0, len);
     return hand_out(g->copy, n, len);
 }
@@ -57,13 +29,6 @@ const char *hand_out_json(Grid *g, yyjson_val *v, size_t *len) {
 void drop_cell_copies(Grid *g) {
     free(g->copy);
     g->copy = nullptr;
-}
-
-void drop_key_copies(Grid *g) {
-    for (size_t i = 0; i < g->key_slots; ++i) free(g->key_copies[i]);
-    free(g->key_copies);
-    g->key_copies = nullptr;
-    g->key_slots = 0;
 }
 
 }  // namespace tarn
@@ -87,7 +52,7 @@ TARN_API const char *tarn_session_col_name(tarn_session *s, int col) {
     yyjson_val *key = nullptr;
     yyjson_val *val = nullptr;
     yyjson_obj_foreach(first, i, max, key, val) {
-        if (i == static_cast<size_t>(col)) return key_text(g, i, key, yyjson_obj_size(first));
+        if (i == static_cast<size_t>(col)) return yyjson_get_str(key);
     }
     return "";
 }
@@ -98,7 +63,7 @@ TARN_API int tarn_session_cell_kind(tarn_session *s, int row, int col) {
             return TARN_CELL_NULL;
         case YYJSON_TYPE_BOOL:
             return TARN_CELL_BOOL;
-        case YYJSON_TYPE_NUM:
+        case YYJSON_TYPE_RAW:  // numbers are read as their tokens
             return TARN_CELL_NUMBER;
         case YYJSON_TYPE_STR:
             return TARN_CELL_STRING;
@@ -114,28 +79,13 @@ TARN_API int tarn_session_cell_kind(tarn_session *s, int row, int col) {
 TARN_API const char *tarn_session_cell_text(tarn_session *s, int row, int col, size_t *len) {
     Grid *g = &s->grid;
     yyjson_val *v = cell_value(g, row, col);
-    char *scalar = g->scalar;
-    constexpr size_t kScalarCap = sizeof g->scalar;
-    int n = 0;
     switch (yyjson_get_type(v)) {
         case YYJSON_TYPE_STR:
-            if (terminated(v)) return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
-            drop_cell_copies(g);
-            g->copy = copy_of(v);
-            if (g->copy == nullptr) return hand_out("", 0, len);
-            return hand_out(g->copy, yyjson_get_len(v), len);
+            return hand_out(yyjson_get_str(v), yyjson_get_len(v), len);
         case YYJSON_TYPE_BOOL:
             return yyjson_get_bool(v) ? hand_out("true", 4, len) : hand_out("false", 5, len);
-        case YYJSON_TYPE_NUM:
-            if (yyjson_is_sint(v))
-                n = snprintf(scalar, kScalarCap, "%lld",
-                             static_cast<long long>(yyjson_get_sint(v)));
-            else if (yyjson_is_uint(v))
-                n = snprintf(scalar, kScalarCap, "%llu",
-                             static_cast<unsigned long long>(yyjson_get_uint(v)));
-            else
-                n = snprintf(scalar, kScalarCap, "%.15g", yyjson_get_real(v));
-            return hand_out(scalar, n > 0 ? static_cast<size_t>(n) : 0, len);
+        case YYJSON_TYPE_RAW:
+            return hand_out(yyjson_get_raw(v), yyjson_get_len(v), len);
         case YYJSON_TYPE_ARR:
         case YYJSON_TYPE_OBJ:
             return hand_out_json(g, v, len);
@@ -147,6 +97,7 @@ TARN_API const char *tarn_session_cell_text(tarn_session *s, int row, int col, s
 TARN_API const char *tarn_session_cell_json(tarn_session *s, int row, int col, size_t *len) {
     yyjson_val *v = cell_value(&s->grid, row, col);
     if (v == nullptr) return hand_out("", 0, len);
+    if (yyjson_is_raw(v)) return hand_out(yyjson_get_raw(v), yyjson_get_len(v), len);
     return hand_out_json(&s->grid, v, len);
 }
 

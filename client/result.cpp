@@ -179,7 +179,7 @@ TARN_API tarn_result *tarn_session_take_result(tarn_session *s) {
     if (!s->has_reply) return nullptr;
     auto *r = new (std::nothrow) tarn_result;
     if (r == nullptr) return nullptr;
-    // The session's document may point into the text it is about to lose.
+    // The session's grid is the reply's, which the session is about to lose.
     drop_grid(&s->grid);
     r->status = s->http_status;
     r->len = s->result != nullptr ? s->result_len : 0;

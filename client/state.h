@@ -61,12 +61,8 @@ struct Grid {
     WideRows wide;
 
     // The text handed out last by cell_text or cell_json, when not the
-    // document's; scalars other than strings fit in scalar.
+    // document's.
     char *copy = nullptr;
-    char scalar[32] = "";
-    // Key copies for col_name, one slot per member of the first row.
-    char **key_copies = nullptr;
-    size_t key_slots = 0;
 };
 
 }  // namespace tarn
@@ -151,7 +147,6 @@ yyjson_val *cell_value(Grid *g, int row, int col);
 
 // Releases the whole-cell texts (grid_cells.cpp).
 void drop_cell_copies(Grid *g);
-void drop_key_copies(Grid *g);
 
 // True when the cell was located through the wide-row index (*out may be
 // null: no such cell); false when the caller locates it directly, as for

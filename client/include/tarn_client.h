@@ -238,13 +238,15 @@ TARN_API const char *tarn_client_col_name(int col);
 TARN_API int tarn_client_cell_kind(int row, int col);
 
 /** The text tarn_client_cell gives, never cut: whole strings, NUL bytes
-    included; *len (when len is not NULL) gets its length in bytes. Never
-    NULL; valid until the next call of this function or tarn_client_cell_json,
-    or the next operation. */
+    included, and numbers as their token in the reply (where tarn_client_cell
+    shows the nearest double); *len (when len is not NULL) gets its length in
+    bytes. Never NULL; valid until the next call of this function or
+    tarn_client_cell_json, or the next operation. */
 TARN_API const char *tarn_client_cell_text(int row, int col, size_t *len);
 
-/** The cell's value as compact JSON text ("null" for null, "" when absent),
-    never cut; *len and lifetime as for tarn_client_cell_text. */
+/** The cell's value as compact JSON text ("null" for null, "" when absent,
+    numbers as their token in the reply), never cut; *len and lifetime as
+    for tarn_client_cell_text. */
 TARN_API const char *tarn_client_cell_json(int row, int col, size_t *len);
 
 /* ==================================================================== */

@@ -191,6 +191,66 @@ TEST_F(GridTest, NumberForms) {
     }
 }
 
+// Whole-cell readers give a number's token byte for byte; the preview
+// shows it as the nearest double, as before. The reply text is never
+// written over by reading it.
+TEST_F(GridTest, NumberTokensReadBackExactly) {
+    const struct {
+        std::string token;
+        const char *preview;   // tarn_client_cell of the number
+        const char *in_array;  // tarn_client_cell of [token]
+    } cases[] = {
+        {"123456789012345678901234567890", "1.23456789012346e+29", "[1.2345678901234568e29]"},
+        {"-98765432109876543210", "-9.87654321098765e+19", "[-98765432109876540000.0]"},
+        {"18446744073709551616", "1.84467440737096e+19", "[18446744073709552000.0]"},
+        {"18446744073709551615", "18446744073709551615", "[18446744073709551615]"},
+        {"-0", "0", "[0]"},
+        {"1E2", "100", "[100.0]"},
+        {"43.0", "43", "[43.0]"},
+        {"5e-324", "4.94065645841247e-324", "[5e-324]"},
+        {"1e-400", "0", "[0.0]"},
+        {"1." + std::string(700, '0'), "1", "[1.0]"},
+        // Past a double's range: the preview shows the token as sent.
+        {"1e400", "1e400", "[1e400]"},
+        {"-1E+400", "-1E+400", "[-1E+400]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.token.substr(0, 40));
+        const std::string &token = c.token;
+        const std::string json = R"({"columns":["n","a"],"rows":[[)" + token + ",[" + token +
+                                 R"(]],{"n":)" + token + "}]}";
+        load(json);
+        for (int row : {0, 1}) {
+            size_t len = 0;
+            const char *text = tarn_client_cell_text(row, 0, &len);
+            EXPECT_EQ(std::string(text, len), token) << row;
+            EXPECT_EQ(text[len], '\0');
+            text = tarn_client_cell_json(row, 0, &len);
+            EXPECT_EQ(std::string(text, len), token) << row;
+            EXPECT_EQ(tarn_client_cell_kind(row, 0), TARN_CELL_NUMBER) << row;
+            EXPECT_STREQ(tarn_client_cell(row, 0), c.preview) << row;
+        }
+        size_t len = 0;
+        const char *text = tarn_client_cell_json(0, 1, &len);
+        EXPECT_EQ(std::string(text, len), "[" + token + "]");
+        EXPECT_STREQ(tarn_client_cell(0, 1), c.in_array);
+        EXPECT_EQ(tarn_client_result(), json);
+    }
+
+    // Bytes that are not UTF-8 cost no grid, and come back as sent.
+    const std::string odd = "a\xFF\xC3(";
+    load(R"({"columns":["s","n"],"rows":[[")" + odd + R"(",1e400],[[")" + odd + R"("]]]})");
+    ASSERT_EQ(tarn_client_row_count(), 2);
+    size_t len = 0;
+    const char *text = tarn_client_cell_text(0, 0, &len);
+    EXPECT_EQ(std::string(text, len), odd);
+    text = tarn_client_cell_json(0, 0, &len);
+    EXPECT_EQ(std::string(text, len), '"' + odd + '"');
+    EXPECT_EQ(tarn_client_cell(0, 0), odd);
+    EXPECT_EQ(tarn_client_cell(1, 0), "[\"" + odd + "\"]");
+    EXPECT_STREQ(tarn_client_cell(0, 1), "1e400");
+}
+
 TEST_F(GridTest, TextCellsAreCutAt8191Bytes) {
     const std::string ascii(10000, 'x');
     std::string utf8;
