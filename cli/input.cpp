@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "transport/huge_pages.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -49,6 +51,18 @@ const char *read_all(FILE *f, WordText *text) {
     if (known_too_large(f)) return kTooLarge;
     constexpr size_t kChunk = 65536;
     constexpr size_t kMaxCap = kMaxText + 2;
+#if defined(__linux__)
+    // The limit's worth of address space at once: pages cost nothing until
+    // written, and no growth copies what was read (an endless source would
+    // otherwise be copied over and over on its way to the limit).
+    if (text->data_ == nullptr) {
+        text->data_ = static_cast<char *>(malloc(kMaxCap));
+        if (text->data_ != nullptr) {
+            text->cap_ = kMaxCap;
+            tarn::huge_pages::advise(text->data_, kMaxCap);
+        }
+    }
+#endif
     errno = 0;
     for (;;) {
         size_t at = text->size_;

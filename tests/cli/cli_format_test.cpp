@@ -1,5 +1,6 @@
 // --format: the whole grid as table, CSV, TSV or JSON lines, for every
 // shape of reply the grid reader knows.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,16 @@ const Shape kShapes[] = {
      "pi,big\r\n3.141592653589793,18446744073709551615\r\n",
      "pi\tbig\n3.141592653589793\t18446744073709551615\n",
      "{\"pi\":3.141592653589793,\"big\":18446744073709551615}\n"},
+    {"number tokens exactly as sent, beyond 64 bits and a double's range included",
+     "{\"columns\":[\"a\",\"b\",\"c\",\"d\",\"e\",\"f\"],"
+     "\"rows\":[[123456789012345678901234567890,-0,1E2,43.0,1e400,5e-324]]}",
+     "a                              | b  | c   | d    | e     | f\n"
+     "-------------------------------+----+-----+------+-------+-------\n"
+     "123456789012345678901234567890 | -0 | 1E2 | 43.0 | 1e400 | 5e-324\n(1 row)\n",
+     "a,b,c,d,e,f\r\n123456789012345678901234567890,-0,1E2,43.0,1e400,5e-324\r\n",
+     "a\tb\tc\td\te\tf\n123456789012345678901234567890\t-0\t1E2\t43.0\t1e400\t5e-324\n",
+     "{\"a\":123456789012345678901234567890,\"b\":-0,\"c\":1E2,\"d\":43.0,\"e\":1e400,"
+     "\"f\":5e-324}\n"},
     {"scalar rows: no columns", "{\"rows\":[7,\"x\"]}", "\n\n\n\n(2 rows)\n", "\r\n\r\n\r\n",
      "\n\n\n", "{}\n{}\n"},
     {"no rows", "{\"columns\":[\"a\"],\"rows\":[]}", "a\n-\n(0 rows)\n", "a\r\n", "a\n", ""},
@@ -76,9 +87,18 @@ TEST_F(CliWords, EachFormatPrintsEveryShape) {
 
 TEST_F(CliWords, FormatsWithoutAGridPrintTheReplyAndLongCellsStayWhole) {
     for (const char *format : {"raw", "table", "csv", "tsv", "json"}) {
-        server.queue(json_body("{\"ok\":1}"));
-        RunResult r = run({"--format", format, "ping"});
-        EXPECT_EQ(r.out, "{\"ok\":1}\n") << format;
+        // A query's rows stream, a ping's reply is read whole: both say so.
+        for (const char *command : {"ping", "query"}) {
+            server.queue(json_body("{\"ok\":1}"));
+            std::vector<std::string> words = {"--format", format, command};
+            if (strcmp(command, "query") == 0) words.insert(words.end(), {"s", "d", "q"});
+            RunResult r = run(words);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(r.out, "{\"ok\":1}\n") << format << " " << command;
+            EXPECT_EQ(r.err,
+                      strcmp(format, "raw") == 0 ? "" : "tarn: no result grid in the reply\n")
+                << format << " " << command;
+        }
     }
     const std::string big(20000, 'x');
     server.queue(json_body("{\"rows\":[[\"" + big + "\"]]}"));
@@ -91,7 +111,7 @@ TEST_F(CliWords, FormatsWithoutAGridPrintTheReplyAndLongCellsStayWhole) {
     r = run({"ping", "--format"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "missing value for --format\n");
-    EXPECT_EQ(server.count(), 6U);
+    EXPECT_EQ(server.count(), 11U);
 }
 
 }  // namespace
