@@ -133,9 +133,13 @@ JSON
 base_tarn=${BASE_TARN:-}
 if [ -z "$base_tarn" ]; then
   echo "building tarn at $base_ref"
-  git worktree add -q --detach "$tmp/base" "$base_ref"
-  cmake -S "$tmp/base" -B "$tmp/base/build" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$tmp/base/build" -j2 --target tarn >/dev/null
+  if ! { git worktree add -q --detach "$tmp/base" "$base_ref" &&
+    cmake -S "$tmp/base" -B "$tmp/base/build" -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=OFF &&
+    cmake --build "$tmp/base/build" -j2 --target tarn; } >"$tmp/base-build.log" 2>&1; then
+    tail -n 20 "$tmp/base-build.log" >&2
+    echo "export_bench: could not build tarn at $base_ref" >&2
+    exit 2
+  fi
   base_tarn=$tmp/base/build/cli/tarn
 fi
 
