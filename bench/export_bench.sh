@@ -238,8 +238,8 @@ time_export() {
   printf 'medians of %d: tarn --format csv %.1f ms; floor %.1f ms (curl to /dev/null %.1f + yyjson parse, pool touched beforehand, %.1f)\n' \
     "$n" "$tq" "$floor" "$cu" "$parse_ms"
   printf 'peak RSS of tarn: %.1f MB (reply %.1f MB)\n' "$peak_mb" "$(awk -v s="$size" 'BEGIN { print s / 1e6 }')"
-  verdict "$label: export time / floor" "$(awk -v a="$tq" -v b="$floor" 'BEGIN { print a / b }')" "$time_target"
-  verdict "$label: export peak RSS, MB (10^6 bytes)" "$peak_mb" "$peak_target_mb"
+  verdict "csv $label: time / floor" "$(awk -v a="$tq" -v b="$floor" 'BEGIN { print a / b }')" "$time_target"
+  verdict "csv $label: peak RSS, MB (10^6 bytes)" "$peak_mb" "$peak_target_mb"
 }
 
 for rows in $sizes; do
