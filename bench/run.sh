@@ -16,13 +16,17 @@
 #   6. sessions: operations per second for 1, 2, 4 and 8 sessions on as
 #      many threads, and the flat interface's cost per call against the
 #      release before sessions (BASE_REF, built in a scratch worktree);
-#   7. the shell's Tab completion of a table name among 10,000 tables.
+#   7. the shell's Tab completion of a table name among 10,000 tables;
+#   8. exports (bench/export_bench.sh): `tarn --format csv query` of the
+#      98 MB and of a 1 GB reply against the floor, with peak memory, and
+#      the output of every format against EXPORT_BASE_REF's.
 # Prints each figure beside its target; exits 1 when a target is missed.
 #
 #   bash bench/run.sh
 #
 # ROUNDS: rounds of the ping comparison (5); RUNS: runs per command (20);
-# BASE_REF: the commit to compare the flat calls with (1.0.0).
+# BASE_REF: the commit to compare the flat calls with (1.0.0);
+# EXPORT_BASE_REF: the commit whose output the exports must match (b6356f9).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -189,6 +193,13 @@ verdict "flat call cost now / before" "$(awk -v a="$now" -v b="$was" 'BEGIN { pr
 echo
 echo "== 7. shell completion over 10,000 tables"
 if ! "$build/bench/tarn_complete_bench"; then missed=1; fi
+
+echo
+echo "== 8. exports"
+if ! BASE_REF=${EXPORT_BASE_REF:-b6356f9} bash bench/export_bench.sh "$build" | tee "$tmp/export.txt"; then
+  missed=1
+fi
+sed -n '/^== summary/,$p' "$tmp/export.txt" | tail -n +2 | sed 's/^/export /' >>"$tmp/summary"
 
 echo
 echo "== summary"
