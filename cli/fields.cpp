@@ -4,6 +4,14 @@
 
 #include "output.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
 namespace tarn_cli {
 
 const char *column_label(const char *name, int col, char *buf, size_t cap) {
@@ -81,18 +89,32 @@ void put_tsv_field(FILE *out, const char *s, size_t n) {
     fwrite(s + start, 1, n - start, out);
 }
 
-void put_json_string(FILE *out, const char *s) {
-    fputc('"', out);
-    for (; *s != '\0'; ++s) {
-        auto b = static_cast<unsigned char>(*s);
-        if (b == '"' || b == '\\')
-            fprintf(out, "\\%c", b);
-        else if (b < 0x20)
-            fprintf(out, "\\u%04x", b);
-        else
-            fputc(b, out);
+void append_json_quoted(std::string *out, const char *s, size_t n) {
+    *out += '"';
+    for (size_t i = 0; i < n; ++i) {
+        auto b = static_cast<unsigned char>(s[i]);
+        if (b == '"' || b == '\\') {
+            *out += '\\';
+            *out += static_cast<char>(b);
+        } else if (b < 0x20) {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", b);
+            *out += esc;
+        } else {
+            *out += static_cast<char>(b);
+        }
     }
-    fputc('"', out);
+    *out += '"';
+}
+
+void put_json_string(FILE *out, const char *s) {
+    std::string quoted;
+    append_json_quoted(&quoted, s, strlen(s));
+    fwrite(quoted.data(), 1, quoted.size(), out);
+}
+
+bool stdout_is_terminal() {
+    return isatty(fileno(stdout)) != 0;
 }
 
 }  // namespace tarn_cli

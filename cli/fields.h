@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 namespace tarn_cli {
 
@@ -24,7 +25,14 @@ void put_table_cell(FILE *out, const char *s, size_t n, size_t width, bool pad);
 void put_csv_field(FILE *out, const char *s, size_t n);
 void put_tsv_field(FILE *out, const char *s, size_t n);
 
+// n bytes as a JSON string appended to out: quote and backslash escaped,
+// control bytes as \u00xx (the keys of JSON lines, the shell's cells).
+void append_json_quoted(std::string *out, const char *s, size_t n);
+
 // A NUL-terminated text as a JSON string (the keys of JSON lines).
 void put_json_string(FILE *out, const char *s);
+
+// Whether standard output is a terminal.
+bool stdout_is_terminal();
 
 }  // namespace tarn_cli

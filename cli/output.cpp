@@ -6,16 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "fields.h"
 #include "result_grid.h"
 #include "tarn_client.h"
-
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
 
 namespace tarn_cli {
 namespace {
@@ -71,7 +64,7 @@ namespace {
 void print_grid(Format format, const GridSource &g) {
     switch (format) {
         case Format::Table:
-            print_table(g, stdout, isatty(fileno(stdout)) != 0 ? terminal_width() : 0);
+            print_table(g, stdout, stdout_is_terminal() ? terminal_width() : 0);
             break;
         case Format::Csv:
             print_csv(g, stdout);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "fields.h"
+
 namespace tarn_cli {
 
 tarn_result *ResultGrid::select() const {
@@ -40,21 +42,8 @@ const char *ResultGrid::cell_json(int row, int col, size_t *n) const {
             json_ = "null";
             break;
         case TARN_CELL_STRING:
-            json_ = "\"";
-            for (size_t i = 0; i < len; ++i) {
-                auto c = static_cast<unsigned char>(text[i]);
-                if (c == '"' || c == '\\') {
-                    json_ += '\\';
-                    json_ += static_cast<char>(c);
-                } else if (c < 0x20) {
-                    char esc[8];
-                    snprintf(esc, sizeof esc, "\\u%04x", c);
-                    json_ += esc;
-                } else {
-                    json_ += static_cast<char>(c);
-                }
-            }
-            json_ += '"';
+            json_.clear();
+            append_json_quoted(&json_, text, len);
             break;
         default:  // numbers, booleans, arrays and objects are JSON already
             json_.assign(text, len);

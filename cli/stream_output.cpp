@@ -7,14 +7,6 @@
 #include "output.h"
 #include "transport/temp_file.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 namespace tarn_cli {
 namespace {
 
@@ -55,29 +47,16 @@ bool has_text(const tarn_cell &c) {
 
 // A JSON lines key and its colon, escaped as the whole-grid printer does.
 std::string json_key(const char *label) {
-    std::string key = "\"";
-    for (const char *s = label; *s != '\0'; ++s) {
-        auto b = static_cast<unsigned char>(*s);
-        if (b == '"' || b == '\\') {
-            key += '\\';
-            key += static_cast<char>(b);
-        } else if (b < 0x20) {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", b);
-            key += esc;
-        } else {
-            key += static_cast<char>(b);
-        }
-    }
-    key += "\":";
-    return key;
+    std::string key;
+    append_json_quoted(&key, label, strlen(label));
+    return key + ":";
 }
 
 }  // namespace
 
 bool streams(Format format) {
     if (format == Format::Raw) return false;
-    return format != Format::Table || isatty(fileno(stdout)) == 0;
+    return format != Format::Table || !stdout_is_terminal();
 }
 
 StreamPrinter::StreamPrinter(Format format, FILE *out)
