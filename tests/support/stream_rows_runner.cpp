@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,11 @@ struct StreamCase {
     const char *error;  // substring of the error text
     std::string reply;  // tarn_session_result afterwards
 };
+
+// gtest names a case by its name, not its bytes.
+void PrintTo(const StreamCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
 
