@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "body_pipe.h"
 #include "ops.h"
 #include "row_stream.h"
 #include "transport/heap.h"
@@ -83,6 +84,14 @@ int on_body(void *u, const char *data, size_t n) {
     return static_cast<Streaming *>(u)->feed(data, n) ? 0 : 1;
 }
 
+bool read_piped(void *u, const char *data, size_t n) {
+    return static_cast<Streaming *>(u)->feed(data, n);
+}
+
+int on_piped_body(void *u, const char *data, size_t n) {
+    return static_cast<BodyPipe *>(u)->put(data, n) ? 0 : 1;
+}
+
 // The failure the stream itself caused, if any; true when it set one.
 bool stream_failure(tarn_session *s, const Streaming &st) {
     if (st.out_of_memory) {
@@ -112,11 +121,16 @@ int stream_query(tarn_session *s, const char *body, const tarn_row_callbacks *cb
     st.stream = &stream;
 
     // A caller's table hands the body whole; only the built-in backend
-    // passes it on as it arrives.
+    // passes it on as it arrives, to a reading thread where there is one.
     bool passes_on = s->io == nullptr;
-    s->env.body = {on_body, &st};
+    BodyPipe pipe(read_piped, &st);
+    bool piped = passes_on && pipe.start();
+    s->env.body = piped ? backend::BodySink{on_piped_body, &pipe} : backend::BodySink{on_body, &st};
     int32_t rc = do_request(s, kPost, "/query", nullptr, body);
     s->env.body = {};
+    // A cut reply still delivers the rows that came; an abort drops what
+    // still waits, so no rows follow it.
+    if (piped) pipe.close(rc != 0 && s->error_code == TARN_E_ABORTED);
     if (rc != 0) {
         // The stream's own failure says more than the broken transfer.
         stream_failure(s, st);

@@ -9,6 +9,8 @@ namespace tarn::wire {
 // client keeps (8191 bytes).
 constexpr size_t kMaxHeaderLine = 22 + 8191;
 constexpr size_t kReadChunk = 65536;
+// The libcurl backend's read size for a body handed on as it arrives.
+constexpr size_t kStreamReadChunk = 512 * 1024;
 
 // The URL buffers of the Windows backend, in UTF-16 units with the
 // terminator; the libcurl backend holds URLs to the same limits.

@@ -506,10 +506,10 @@ typedef struct tarn_cell {
 } tarn_cell;
 
 /**
- * What tarn_session_query_rows calls, on the thread doing the exchange
- * (the caller's, or under WinHTTP a helper while the caller waits; never
- * two at once, never after the call returned). set counts result sets
- * from 0. Each returns 0 to go on, non-zero to stop the operation, which
+ * What tarn_session_query_rows calls while the caller waits: on a thread
+ * of the library that reads the download as it arrives (or the caller's
+ * own), never two at once, never after the call returned. set counts
+ * result sets from 0. Each returns 0 to go on, non-zero to stop the operation, which
  * then fails with TARN_E_STOPPED. Any member may be NULL. A callback must
  * not use the same session.
  */

@@ -157,3 +157,44 @@ INSTANTIATE_TEST_SUITE_P(Cases, StreamRows, ::testing::ValuesIn(cases()),
                          [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+struct Aborting {
+    tarn_session *s;
+    int rows = 0;
+};
+
+int abort_at_first_row(void *u, int, const tarn_cell *, size_t) {
+    auto *a = static_cast<Aborting *>(u);
+    if (++a->rows == 1) tarn_session_abort(a->s);
+    return 0;
+}
+
+// A reply that sends some rows and then nothing: an abort from a row
+// callback ends the wait, and no row arrives after it returned.
+TEST(StreamRowsAbort, AnAbortFromACallbackEndsTheDownload) {
+    std::string rows;
+    for (int i = 0; i < 50; ++i)
+        rows += std::string(i == 0 ? "" : ",") + "[" + std::to_string(i) + "]";
+    std::string head =
+        kOk + "Content-Length: 100000000\r\n\r\n{\"columns\":[\"a\"],\"rows\":[" + rows;
+    tarn_test::RawServer server([&](const tarn_test::RawRequest &) {
+        return tarn_test::RawReply{head, "", 0, "", tarn_test::RawEnd::kSilent};
+    });
+    tarn_session *s = tarn_session_new();
+    ASSERT_NE(s, nullptr);
+    tarn_session_set_host(s, server.url().c_str());
+    tarn_session_set_max_time(s, 30);
+    Aborting a{s};
+    const tarn_row_callbacks cb = {nullptr, abort_at_first_row, nullptr};
+    EXPECT_EQ(tarn_session_query_rows(s, "srv", "db", "select", 0, 0, nullptr, &cb, &a), -1);
+    EXPECT_EQ(tarn_session_error_code(s), TARN_E_ABORTED) << tarn_session_last_error(s);
+    int seen = a.rows;
+    EXPECT_GE(seen, 1);
+    EXPECT_LE(seen, 50);
+    tarn_session_free(s);
+    EXPECT_EQ(a.rows, seen);
+}
+
+}  // namespace
