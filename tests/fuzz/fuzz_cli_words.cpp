@@ -10,9 +10,14 @@
 // Compiled in, so this target links only the library, as every target does.
 #include "../../cli/cancel.cpp"
 #include "../../cli/commands.cpp"
+#include "../../cli/fields.cpp"
+#include "../../cli/formats.cpp"
 #include "../../cli/interrupt.cpp"
 #include "../../cli/numbers.cpp"
+#include "../../cli/output.cpp"
 #include "../../cli/plan.cpp"
+#include "../../cli/result_grid.cpp"
+#include "../../cli/stream_output.cpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<std::string> args{"tarn"};
