@@ -4,14 +4,13 @@
 
 #include <algorithm>
 
+#include "client/reply_shape.h"
 #include "tarn_client.h"
 
 namespace tarn_cli {
 namespace {
 
-bool has_members(yyjson_val *v) {
-    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
-}
+using tarn::reply_shape::has_members;
 
 // The sets of a reply in order, as the library counts result sets: the
 // root's grid, else every result of every batch, those with rows holding
@@ -28,29 +27,19 @@ void collect_sets(yyjson_val *root, std::vector<Answer::SetInfo> *sets) {
     }
     if (yyjson_is_arr(yyjson_obj_get(root, "columns"))) return;
     int grids = 0;
-    size_t b = 0;
-    size_t bmax = 0;
-    yyjson_val *batch = nullptr;
-    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
-        if (!has_members(batch)) continue;
-        size_t i = 0;
-        size_t max = 0;
-        yyjson_val *result = nullptr;
-        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
-            if (!has_members(result)) continue;
-            Answer::SetInfo set;
-            if (yyjson_is_arr(yyjson_obj_get(result, "rows"))) {
-                set.has_grid = true;
-                set.truncated = yyjson_get_bool(yyjson_obj_get(result, "truncated"));
-                set.grid_set = grids++;
-            } else if (yyjson_is_int(yyjson_obj_get(result, "changes"))) {
-                set.changes = yyjson_get_sint(yyjson_obj_get(result, "changes"));
-            } else {
-                continue;
-            }
-            sets->push_back(set);
+    tarn::reply_shape::for_each_batched_result(root, [&](yyjson_val *result) {
+        Answer::SetInfo set;
+        if (yyjson_is_arr(yyjson_obj_get(result, "rows"))) {
+            set.has_grid = true;
+            set.truncated = yyjson_get_bool(yyjson_obj_get(result, "truncated"));
+            set.grid_set = grids++;
+        } else if (yyjson_is_int(yyjson_obj_get(result, "changes"))) {
+            set.changes = yyjson_get_sint(yyjson_obj_get(result, "changes"));
+        } else {
+            return;
         }
-    }
+        sets->push_back(set);
+    });
 }
 
 }  // namespace

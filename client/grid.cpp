@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "reply_shape.h"
 #include "state.h"
 #include "transport/huge_pages.h"
 
@@ -17,9 +18,7 @@ constexpr yyjson_read_flag kReadFlags =
     YYJSON_READ_NUMBER_AS_RAW | YYJSON_READ_ALLOW_INVALID_UNICODE;
 constexpr yyjson_write_flag kWriteFlags = YYJSON_WRITE_ALLOW_INVALID_UNICODE;
 
-bool has_members(yyjson_val *v) {
-    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
-}
+using reply_shape::has_members;
 
 bool nonempty_arr(yyjson_val *v) {
     return yyjson_is_arr(v) && yyjson_arr_size(v) > 0;
@@ -69,18 +68,9 @@ bool find_batched(yyjson_val *root, yyjson_val **rows, yyjson_val **cols, yyjson
 // Results with rows in every batch: the sets a taken result reads.
 int count_batched(yyjson_val *root) {
     int n = 0;
-    size_t b = 0;
-    size_t bmax = 0;
-    yyjson_val *batch = nullptr;
-    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
-        if (!has_members(batch)) continue;
-        size_t i = 0;
-        size_t max = 0;
-        yyjson_val *result = nullptr;
-        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
-            if (has_members(result) && yyjson_is_arr(yyjson_obj_get(result, "rows"))) ++n;
-        }
-    }
+    reply_shape::for_each_batched_result(root, [&n](yyjson_val *result) {
+        if (yyjson_is_arr(yyjson_obj_get(result, "rows"))) ++n;
+    });
     return n;
 }
 

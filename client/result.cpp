@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "reply_shape.h"
 #include "state.h"
 
 namespace {
@@ -24,9 +25,7 @@ struct ResultSet {
     bool truncated = false;
 };
 
-bool has_members(yyjson_val *v) {
-    return yyjson_is_obj(v) && yyjson_obj_size(v) > 0;
-}
+using tarn::reply_shape::has_members;
 
 }  // namespace
 
@@ -93,20 +92,10 @@ void locate_sets(tarn_result *r) {
     }
     // A root columns array stops the search.
     if (yyjson_is_arr(yyjson_obj_get(root, "columns"))) return;
-    size_t b = 0;
-    size_t bmax = 0;
-    yyjson_val *batch = nullptr;
-    yyjson_arr_foreach(yyjson_obj_get(root, "batches"), b, bmax, batch) {
-        if (!has_members(batch)) continue;
-        size_t i = 0;
-        size_t max = 0;
-        yyjson_val *result = nullptr;
-        yyjson_arr_foreach(yyjson_obj_get(batch, "results"), i, max, result) {
-            if (!has_members(result)) continue;
-            yyjson_val *found = yyjson_obj_get(result, "rows");
-            if (yyjson_is_arr(found)) add_set(r, result, found);
-        }
-    }
+    tarn::reply_shape::for_each_batched_result(root, [r](yyjson_val *result) {
+        yyjson_val *found = yyjson_obj_get(result, "rows");
+        if (yyjson_is_arr(found)) add_set(r, result, found);
+    });
     // The session's readers read the last one.
     r->selected = r->sets.empty() ? 0 : static_cast<int>(r->sets.size() - 1);
 }
